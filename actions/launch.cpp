@@ -1,0 +1,95 @@
+#include "launch.h"
+
+#include "VardoMSICustomActions.h"
+#include "command_lines.h"
+#include "diagnostics.h"
+#include "handles.h"
+#include "paths.h"
+
+#include <vector>
+
+namespace vmsi {
+
+namespace {
+
+// No process may be given a longer command line, terminating zero included.
+constexpr std::size_t commandLineLimit = 32767;
+
+// The steps both launch actions begin with: join and normalise the path,
+// report it and the parameters, test that it exists. Yields the path, or
+// the empty text when nothing is to be started.
+Text locateLaunchTarget(HWND owner, const Text& folder, const Text& fileName,
+                        const Text& parameters) {
+    Text path = joinPath(folder, fileName);
+    reportInformation(owner, "File to Launch: " + path);
+    reportInformation(owner, "Launch Params: " + parameters);
+    if (!pathExists(path)) {
+        reportWarning(owner, "That file doesn't exist");
+        return Text();
+    }
+    return path;
+}
+
+} // namespace
+
+int launchThroughShell(HWND owner, const Text& folder, const Text& fileName,
+                       const Text& parameters) {
+    const Text path = locateLaunchTarget(owner, folder, fileName, parameters);
+    if (path.empty()) {
+        return 0;
+    }
+    // The folder goes to the shell as given: neither normalised nor tested.
+    // What the shell answers is not examined.
+    ShellExecuteA(owner, "open", path.c_str(), parameters.c_str(), folder.c_str(), SW_SHOWNORMAL);
+    return 1;
+}
+
+int launchAndWait(HWND owner, const Text& folder, const Text& fileName, const Text& parameters) {
+    const Text path = locateLaunchTarget(owner, folder, fileName, parameters);
+    if (path.empty()) {
+        return 0;
+    }
+
+    const Text commandLine = launchCommandLine(path, parameters);
+    std::vector<char> commandLineBuffer(commandLine.begin(), commandLine.end());
+    commandLineBuffer.push_back('\0');
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION created = {};
+    // The path that was tested is the program started: given as the
+    // application name, the platform never tries the pieces of an unquoted
+    // path with spaces (C:\Program.exe for C:\Program Files\...).
+    const bool started = commandLineBuffer.size() <= commandLineLimit &&
+                         CreateProcessA(path.c_str(), commandLineBuffer.data(), nullptr, nullptr,
+                                        FALSE, 0, nullptr, nullptr, &startup, &created) != FALSE;
+    if (!started) {
+        reportWarning(owner, "CreateProcess failed.");
+        return 0;
+    }
+    ProcessInformation process(created);
+    WaitForSingleObject(process.process.get(), INFINITE);
+    process.close();
+    return 1;
+}
+
+} // namespace vmsi
+
+// VMSI_Launch: opens folder\fileName through the shell and returns at once.
+// 1 when the file exists, whatever the shell does with it; 0 when it does not.
+extern "C" int __stdcall VMSI_Launch(HWND owner, const char* folder, const char* fileName,
+                                     const char* parameters) {
+    return vmsi::launchThroughShell(owner, vmsi::textFromArgument(folder),
+                                    vmsi::textFromArgument(fileName),
+                                    vmsi::textFromArgument(parameters));
+}
+
+// VMSI_LaunchWait: starts folder\fileName and waits until it has ended. 1 when
+// it was started and has ended, whatever its exit code; 0 when the file does
+// not exist or could not be started.
+extern "C" int __stdcall VMSI_LaunchWait(HWND owner, const char* folder, const char* fileName,
+                                         const char* parameters) {
+    return vmsi::launchAndWait(owner, vmsi::textFromArgument(folder),
+                               vmsi::textFromArgument(fileName),
+                               vmsi::textFromArgument(parameters));
+}

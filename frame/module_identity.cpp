@@ -1,0 +1,106 @@
+#include "module_identity.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace vmsi {
+
+namespace {
+
+ModuleIdentity theLibraryIdentity;
+
+// GetModuleFileNameA cuts the name to the buffer and says so only by filling
+// it; the buffer grows until the whole name fits.
+Text moduleFileName(HMODULE module) {
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            return Text();
+        }
+        if (length < buffer.size() || buffer.size() >= 65536) {
+            return Text(buffer.data(), std::min<std::size_t>(length, buffer.size()));
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+// The version resource is already mapped with the module: reading it there
+// avoids loading version.dll from inside the loader lock.
+Text moduleFileVersion(HMODULE module) {
+    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(VS_VERSION_INFO),
+                                   MAKEINTRESOURCEA(16) /* RT_VERSION */);
+    if (resource == nullptr) {
+        return Text();
+    }
+    HGLOBAL loaded = LoadResource(module, resource);
+    const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (data == nullptr) {
+        return Text();
+    }
+    return fixedFileVersionText(data, SizeofResource(module, resource));
+}
+
+} // namespace
+
+Text fixedFileVersionText(const void* versionInfo, std::size_t size) {
+    // VS_VERSIONINFO: three WORDs (length, value length, type), the key
+    // L"VS_VERSION_INFO" with its terminator, padding to 32 bits, then the
+    // VS_FIXEDFILEINFO value.
+    const auto* bytes = static_cast<const unsigned char*>(versionInfo);
+    if (versionInfo == nullptr || size < 6) {
+        return Text();
+    }
+    WORD length = 0;
+    WORD valueLength = 0;
+    std::memcpy(&length, bytes, sizeof length);
+    std::memcpy(&valueLength, bytes + 2, sizeof valueLength);
+    if (length < size) {
+        size = length;
+    }
+    std::size_t offset = 6;
+    for (;;) {
+        if (offset + 2 > size) {
+            return Text();
+        }
+        const bool terminator = bytes[offset] == 0 && bytes[offset + 1] == 0;
+        offset += 2;
+        if (terminator) {
+            break;
+        }
+    }
+    offset = (offset + 3) & ~static_cast<std::size_t>(3);
+    VS_FIXEDFILEINFO fixed;
+    if (valueLength < sizeof fixed || offset + sizeof fixed > size) {
+        return Text();
+    }
+    std::memcpy(&fixed, bytes + offset, sizeof fixed);
+    if (fixed.dwSignature != 0xFEEF04BD) {
+        return Text();
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d", HIWORD(fixed.dwFileVersionMS),
+                  LOWORD(fixed.dwFileVersionMS), HIWORD(fixed.dwFileVersionLS),
+                  LOWORD(fixed.dwFileVersionLS));
+    return text;
+}
+
+ModuleIdentity readModuleIdentity(HMODULE module) {
+    ModuleIdentity identity;
+    identity.path = moduleFileName(module);
+    identity.version = moduleFileVersion(module);
+    return identity;
+}
+
+const ModuleIdentity& libraryIdentity() {
+    return theLibraryIdentity;
+}
+
+void startUpLibrary(HMODULE module) {
+    theLibraryIdentity = readModuleIdentity(module);
+}
+
+} // namespace vmsi

@@ -1,0 +1,19 @@
+// Paths as the actions build and test them.
+#pragma once
+
+#include "text.h"
+
+namespace vmsi {
+
+// The path normaliser with the lead-byte test of the system ANSI code page.
+Text normalisePath(Text path);
+
+// Folder, one backslash, name, through the normaliser: a folder given with or
+// without a trailing backslash yields one backslash before the name.
+Text joinPath(const Text& folder, const Text& name);
+
+// A path exists when the platform can read its attributes; a folder passes as
+// well as a file, and nothing is said about whether it can be read or run.
+bool pathExists(const Text& path);
+
+} // namespace vmsi

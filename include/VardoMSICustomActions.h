@@ -1,0 +1,52 @@
+/*
+ * VardoMSICustomActions: installer custom actions.
+ *
+ * Every export uses the standard calling convention (__stdcall: the called
+ * function removes its arguments), every argument is 32 bits wide on the
+ * 32-bit build, and every export is exported under its undecorated name.
+ * Each action takes an owner window (may be null) first and returns 1 or 0;
+ * text arguments are zero-terminated 8-bit strings in the ANSI code page and
+ * a null pointer counts as the empty text.
+ */
+#ifndef VARDO_MSI_CUSTOM_ACTIONS_H
+#define VARDO_MSI_CUSTOM_ACTIONS_H
+
+#include <windows.h>
+
+#ifdef VMSI_BUILDING_LIBRARY
+#define VMSI_API
+#else
+#define VMSI_API __declspec(dllimport)
+#endif
+
+#ifdef __cplusplus
+#include <string>
+extern "C" {
+#endif
+
+/* Opens folder\fileName through the shell (verb "open") with the given
+ * parameters, in the given folder, and returns at once. 1 when the file
+ * exists (whatever the shell answers), 0 when it does not. */
+VMSI_API int __stdcall VMSI_Launch(HWND owner, const char* folder, const char* fileName,
+                                   const char* parameters);
+
+/* Starts folder\fileName as a program with the given parameters, in the
+ * caller's current folder, and waits until it has ended. 1 when the program
+ * was started and has ended (its exit code is not examined), 0 when the file
+ * does not exist or could not be started. */
+VMSI_API int __stdcall VMSI_LaunchWait(HWND owner, const char* folder, const char* fileName,
+                                       const char* parameters);
+
+#ifdef __cplusplus
+} /* extern "C" */
+
+/* Copies the library's full path and its file version ("a.b.c.d", empty
+ * when the file has no version resource) into the two texts. The texts are
+ * the std::string of the toolchain that built the library (mingw-w64 g++
+ * with libstdc++); a caller must use the same text type, so this export is
+ * declared for C++ callers built with that toolchain only. */
+extern "C" VMSI_API void __stdcall GetDLLNameAndVersion(std::string& modulePath,
+                                                        std::string& moduleVersion);
+#endif
+
+#endif /* VARDO_MSI_CUSTOM_ACTIONS_H */

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Runs a Windows program under 64-bit Wine in the project's prefix (a 32-bit
+# program is handed on to the 32-bit loader by Wine itself).
+#
+# The program's output goes through files: processes that Wine starts on the
+# side (winedevice.exe, explorer.exe) inherit the output handles and live on
+# with the server, and a caller reading a pipe would wait for them forever.
+. "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+out=$(mktemp)
+err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+status=0
+"$WINE64" "$@" </dev/null >"$out" 2>"$err" || status=$?
+cat "$out"
+cat "$err" >&2
+exit "$status"

@@ -1,0 +1,201 @@
+// Opening a file through the shell and starting a program and waiting for
+// it, with the recorder program standing in for what is started.
+#include "launch.h"
+#include "recorded_reports.h"
+#include "scratch.h"
+
+#include <gtest/gtest.h>
+
+using namespace vmsi;
+using test::info;
+using test::Report;
+using test::takeReports;
+using test::warning;
+
+namespace {
+
+const HWND owner = reinterpret_cast<HWND>(0x1234);
+
+// One field of the recorder's record ("commandLine", "workingFolder",
+// "arg1", ...), or a marker when the record lacks it.
+std::string recorded(const std::string& record, const std::string& field) {
+    const std::string start = field + "=";
+    for (std::size_t at = 0; at < record.size();) {
+        std::size_t end = record.find('\n', at);
+        std::string line = record.substr(at, end - at);
+        if (line.compare(0, start.size(), start) == 0) {
+            return line.substr(start.size());
+        }
+        at = end == std::string::npos ? end : end + 1;
+    }
+    return "<no " + field + " recorded>";
+}
+
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::string& folder) {
+        char old[MAX_PATH * 2];
+        GetCurrentDirectoryA(sizeof old, old);
+        old_ = old;
+        EXPECT_TRUE(SetCurrentDirectoryA(folder.c_str())) << folder;
+    }
+    ~CurrentFolder() { SetCurrentDirectoryA(old_.c_str()); }
+
+private:
+    std::string old_;
+};
+
+class LaunchTest : public ::testing::Test {
+protected:
+    LaunchTest() : scratch_("launch") {
+        test::makeFolders(scratch_ / "App");
+        test::makeFolders(scratch_ / "Current");
+        test::copyFileOrFail(test::besideThisProgram("recorder.exe"), recorderIn("App"));
+        takeReports();
+    }
+
+    std::string recorderIn(const std::string& folder) const {
+        return scratch_ / folder + "\\recorder.exe";
+    }
+    std::optional<std::string> recordIn(const std::string& folder) const {
+        return test::readFile(recorderIn(folder) + ".record");
+    }
+
+    test::ScratchFolder scratch_;
+};
+
+} // namespace
+
+TEST_F(LaunchTest, WaitStartsThePathWithItsParametersAndWaitsForItsEnd) {
+    CurrentFolder current(scratch_ / "Current");
+    const std::string parameters = "--sleep=300 --exit=3 /x \"quoted arg\"";
+    EXPECT_EQ(launchAndWait(owner, scratch_ / "App\\", "recorder.exe", parameters), 1);
+
+    // The record exists on return: the action waited for the program.
+    EXPECT_EQ(takeReports(), (std::vector<Report>{
+                                 info("File to Launch: " + recorderIn("App"), owner),
+                                 info("Launch Params: " + parameters, owner),
+                             }));
+    const auto record = recordIn("App");
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(recorded(*record, "commandLine"), recorderIn("App") + " " + parameters);
+    EXPECT_EQ(recorded(*record, "workingFolder"), scratch_ / "Current");
+    EXPECT_EQ(recorded(*record, "arg4"), "quoted arg");
+}
+
+TEST_F(LaunchTest, WaitEndsTheCommandLineInASpaceWhenThereAreNoParameters) {
+    EXPECT_EQ(launchAndWait(nullptr, scratch_ / "App", "recorder.exe", ""), 1);
+    const auto record = recordIn("App");
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(recorded(*record, "commandLine"), recorderIn("App") + " ");
+}
+
+TEST_F(LaunchTest, WaitQuotesAPathWithSpacesAndNeverStartsAProgramAtItsPrefix) {
+    // "...\My Tools\recorder.exe" unquoted would first be tried as
+    // "...\My.exe"; one is planted there.
+    test::makeFolders(scratch_ / "My Tools");
+    test::copyFileOrFail(test::besideThisProgram("recorder.exe"), recorderIn("My Tools"));
+    test::copyFileOrFail(test::besideThisProgram("recorder.exe"), scratch_ / "My.exe");
+
+    EXPECT_EQ(launchAndWait(nullptr, scratch_ / "My Tools", "recorder.exe", "-a"), 1);
+    const auto record = recordIn("My Tools");
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(recorded(*record, "commandLine"), "\"" + recorderIn("My Tools") + "\" -a");
+    EXPECT_EQ(recorded(*record, "arg0"), recorderIn("My Tools"));
+    EXPECT_FALSE(test::readFile(scratch_ / "My.exe.record").has_value());
+    // The reported path stays unquoted.
+    EXPECT_EQ(takeReports().front(), info("File to Launch: " + recorderIn("My Tools")));
+}
+
+TEST_F(LaunchTest, WaitBuildsCommandLinesBeyondMaxPathUpToThePlatformLimit) {
+    const std::string parameters(1000, 'p');
+    EXPECT_EQ(launchAndWait(nullptr, scratch_ / "App", "recorder.exe", parameters), 1);
+    const auto record = recordIn("App");
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(recorded(*record, "commandLine"), recorderIn("App") + " " + parameters);
+
+    DeleteFileA((recorderIn("App") + ".record").c_str());
+    takeReports();
+    EXPECT_EQ(launchAndWait(nullptr, scratch_ / "App", "recorder.exe", std::string(40000, 'p')), 0);
+    EXPECT_EQ(takeReports().back(), warning("CreateProcess failed."));
+    EXPECT_FALSE(recordIn("App").has_value());
+}
+
+TEST_F(LaunchTest, WaitReportsAMissingFileAndStartsNothing) {
+    EXPECT_EQ(launchAndWait(owner, scratch_ / "App", "missing.exe", "/q"), 0);
+    EXPECT_EQ(takeReports(), (std::vector<Report>{
+                                 info("File to Launch: " + scratch_ / "App\\missing.exe", owner),
+                                 info("Launch Params: /q", owner),
+                                 warning("That file doesn't exist", owner),
+                             }));
+}
+
+TEST_F(LaunchTest, WaitCannotStartAFolder) {
+    EXPECT_EQ(launchAndWait(owner, scratch_.path(), "App", ""), 0);
+    EXPECT_EQ(takeReports(), (std::vector<Report>{
+                                 info("File to Launch: " + scratch_ / "App", owner),
+                                 info("Launch Params: ", owner),
+                                 warning("CreateProcess failed.", owner),
+                             }));
+}
+
+TEST_F(LaunchTest, AnEmptyFolderGivesANetworkStylePathThatIsNotThere) {
+    EXPECT_EQ(launchAndWait(nullptr, "", "recorder.exe", ""), 0);
+    EXPECT_EQ(launchThroughShell(nullptr, "", "recorder.exe", ""), 0);
+    const std::vector<Report> expected = {
+        info("File to Launch: \\\\recorder.exe"),
+        info("Launch Params: "),
+        warning("That file doesn't exist"),
+    };
+    std::vector<Report> twice = expected;
+    twice.insert(twice.end(), expected.begin(), expected.end());
+    EXPECT_EQ(takeReports(), twice);
+}
+
+TEST_F(LaunchTest, ShellOpensTheFileInTheGivenFolderWithoutWaiting) {
+    CurrentFolder current(scratch_ / "Current");
+    const std::string folder = scratch_ / "App\\";
+    EXPECT_EQ(launchThroughShell(owner, folder, "recorder.exe", "--sleep=500 one two"), 1);
+    // Back before the program has written its record.
+    EXPECT_FALSE(recordIn("App").has_value());
+    const auto record = test::waitForFile(recorderIn("App") + ".record");
+    ASSERT_TRUE(record.has_value()) << "the shell did not start the program";
+    EXPECT_EQ(recorded(*record, "arg2"), "one");
+    EXPECT_EQ(recorded(*record, "arg3"), "two");
+    // The folder argument, unchanged, is the working folder.
+    EXPECT_EQ(recorded(*record, "workingFolder") + "\\", folder);
+    EXPECT_EQ(takeReports(), (std::vector<Report>{
+                                 info("File to Launch: " + recorderIn("App"), owner),
+                                 info("Launch Params: --sleep=500 one two", owner),
+                             }));
+}
+
+TEST_F(LaunchTest, ShellGivesOneEvenWhenItCannotOpenTheFile) {
+    test::writeFile(scratch_ / "App\\notes.vmsi-no-such-type", "text");
+    EXPECT_EQ(launchThroughShell(nullptr, scratch_ / "App", "notes.vmsi-no-such-type", ""), 1);
+    EXPECT_EQ(takeReports().size(), 2u);
+
+    EXPECT_EQ(launchThroughShell(owner, scratch_ / "App", "missing.doc", ""), 0);
+    EXPECT_EQ(takeReports().back(), warning("That file doesn't exist", owner));
+}
+
+TEST_F(LaunchTest, ExportsTakeNullTextsAsEmptyTexts) {
+    HMODULE module = LoadLibraryA(test::besideThisProgram("VardoMSICustomActions.dll").c_str());
+    ASSERT_NE(module, nullptr);
+    using LaunchFunction = int(__stdcall*)(HWND, const char*, const char*, const char*);
+    auto launch = reinterpret_cast<LaunchFunction>(
+        reinterpret_cast<void*>(GetProcAddress(module, "VMSI_Launch")));
+    auto launchWait = reinterpret_cast<LaunchFunction>(
+        reinterpret_cast<void*>(GetProcAddress(module, "VMSI_LaunchWait")));
+    ASSERT_NE(launch, nullptr);
+    ASSERT_NE(launchWait, nullptr);
+
+    EXPECT_EQ(launch(nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(launchWait(nullptr, nullptr, nullptr, nullptr), 0);
+    // With a real program, a null parameter text is an empty one.
+    EXPECT_EQ(launchWait(nullptr, (scratch_ / "App").c_str(), "recorder.exe", nullptr), 1);
+    const auto record = recordIn("App");
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(recorded(*record, "commandLine"), recorderIn("App") + " ");
+    FreeLibrary(module);
+}

@@ -1,0 +1,151 @@
+// The library's identity: its own path and file version, as the real DLLs
+// report them through GetDLLNameAndVersion.
+#include "module_identity.h"
+#include "scratch.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace vmsi;
+
+namespace {
+
+using IdentityFunction = void(__stdcall*)(std::string&, std::string&);
+using LaunchFunction = int(__stdcall*)(HWND, const char*, const char*, const char*);
+
+struct Identity {
+    std::string path;
+    std::string version;
+};
+
+template <typename Function>
+Function exportOf(HMODULE module, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// Loads a DLL by its full path, asks it for its identity and unloads it.
+Identity identityOf(const std::string& dllPath) {
+    Identity identity{"unchanged", "unchanged"};
+    HMODULE module = LoadLibraryA(dllPath.c_str());
+    EXPECT_NE(module, nullptr) << dllPath << ": error " << GetLastError();
+    if (module == nullptr) {
+        return identity;
+    }
+    auto getIdentity = exportOf<IdentityFunction>(module, "GetDLLNameAndVersion");
+    EXPECT_NE(getIdentity, nullptr);
+    if (getIdentity != nullptr) {
+        getIdentity(identity.path, identity.version);
+    }
+    FreeLibrary(module);
+    return identity;
+}
+
+} // namespace
+
+TEST(ModuleIdentity, IsTheLibrarysOwnPathAndFileVersion) {
+    const std::string dll = test::besideThisProgram("VardoMSICustomActions.dll");
+    const Identity identity = identityOf(dll);
+    EXPECT_EQ(identity.path, dll);
+    EXPECT_EQ(identity.version, VMSI_EXPECTED_VERSION);
+
+    const std::string trace = test::besideThisProgram("VardoMSICustomActionsTrace.dll");
+    EXPECT_EQ(identityOf(trace).path, trace);
+}
+
+TEST(ModuleIdentity, TakesTheFileVersionNotTheProductVersion) {
+    // Built with file version 2.7.0.12 and product version 6.0.0.0.
+    const std::string dll = test::besideThisProgram("VmsiFixtureVersioned.dll");
+    const Identity identity = identityOf(dll);
+    EXPECT_EQ(identity.path, dll);
+    EXPECT_EQ(identity.version, "2.7.0.12");
+}
+
+TEST(ModuleIdentity, LoadsWithoutAVersionResource) {
+    const std::string dll = test::besideThisProgram("VmsiFixtureUnversioned.dll");
+    const Identity identity = identityOf(dll);
+    EXPECT_EQ(identity.path, dll);
+    EXPECT_EQ(identity.version, "");
+}
+
+TEST(ModuleIdentity, KeepsAPathLongerThanMaxPathWhole) {
+    // Wine's 8-bit file functions stop at MAX_PATH, so the long folder is
+    // made, and the library loaded, through the wide ones (ASCII only here).
+    auto wide = [](const std::string& text) { return std::wstring(text.begin(), text.end()); };
+    test::ScratchFolder scratch("identity-long-path");
+    std::string folder = scratch.path();
+    while (folder.size() < 300) {
+        folder += "\\a-rather-long-folder-name-for-the-library";
+        ASSERT_TRUE(CreateDirectoryW(wide("\\\\?\\" + folder).c_str(), nullptr))
+            << folder << ": error " << GetLastError();
+    }
+    const std::string dll = folder + "\\VardoMSICustomActions.dll";
+    ASSERT_TRUE(CopyFileW(wide(test::besideThisProgram("VardoMSICustomActions.dll")).c_str(),
+                          wide("\\\\?\\" + dll).c_str(), FALSE))
+        << "error " << GetLastError();
+
+    HMODULE module = LoadLibraryW(wide(dll).c_str());
+    ASSERT_NE(module, nullptr) << "error " << GetLastError();
+    auto getIdentity = exportOf<IdentityFunction>(module, "GetDLLNameAndVersion");
+    ASSERT_NE(getIdentity, nullptr);
+    std::string path, version;
+    getIdentity(path, version);
+    FreeLibrary(module);
+    EXPECT_GT(path.size(), std::size_t{MAX_PATH});
+    EXPECT_EQ(path, dll);
+    EXPECT_EQ(version, VMSI_EXPECTED_VERSION);
+    // The 8-bit removal cannot reach this deep either.
+    for (std::string inner = dll; inner.size() > scratch.path().size();
+         inner = inner.substr(0, inner.find_last_of('\\'))) {
+        DeleteFileW(wide("\\\\?\\" + inner).c_str());
+        RemoveDirectoryW(wide("\\\\?\\" + inner).c_str());
+    }
+}
+
+TEST(ModuleIdentity, StaysTheSameWhateverActionsRunInBetween) {
+    const std::string dll = test::besideThisProgram("VardoMSICustomActions.dll");
+    HMODULE module = LoadLibraryA(dll.c_str());
+    ASSERT_NE(module, nullptr);
+    auto getIdentity = exportOf<IdentityFunction>(module, "GetDLLNameAndVersion");
+    auto launchWait = exportOf<LaunchFunction>(module, "VMSI_LaunchWait");
+    ASSERT_NE(getIdentity, nullptr);
+    ASSERT_NE(launchWait, nullptr);
+
+    std::string firstPath = "old content", firstVersion = "old content";
+    getIdentity(firstPath, firstVersion);
+    EXPECT_EQ(launchWait(nullptr, "C:\\no such folder", "setup.exe", ""), 0);
+    std::string secondPath, secondVersion;
+    getIdentity(secondPath, secondVersion);
+    EXPECT_EQ(firstPath, dll);
+    EXPECT_EQ(secondPath, firstPath);
+    EXPECT_EQ(secondVersion, firstVersion);
+    FreeLibrary(module);
+}
+
+TEST(FixedFileVersionText, NeverReadsOutsideABrokenVersionBlock) {
+    // A well-formed block, as the resource compiler writes it.
+    HMODULE module = LoadLibraryExA(test::besideThisProgram("VmsiFixtureVersioned.dll").c_str(),
+                                    nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16));
+    ASSERT_NE(resource, nullptr);
+    const auto* block =
+        static_cast<const unsigned char*>(LockResource(LoadResource(module, resource)));
+    const std::size_t size = SizeofResource(module, resource);
+    std::vector<unsigned char> copy(block, block + size);
+    FreeLibrary(module);
+
+    EXPECT_EQ(fixedFileVersionText(copy.data(), copy.size()), "2.7.0.12");
+    // Cut inside the key, or inside the fixed information: no version.
+    EXPECT_EQ(fixedFileVersionText(copy.data(), 20), "");
+    EXPECT_EQ(fixedFileVersionText(copy.data(), 60), "");
+    EXPECT_EQ(fixedFileVersionText(nullptr, 0), "");
+    // A wrong signature is no fixed information.
+    std::vector<unsigned char> wrongSignature = copy;
+    wrongSignature[40] ^= 0xFF;
+    EXPECT_EQ(fixedFileVersionText(wrongSignature.data(), wrongSignature.size()), "");
+    // A key without its terminator within the block.
+    std::vector<unsigned char> unterminated(38, 'A');
+    unterminated[0] = 38;
+    EXPECT_EQ(fixedFileVersionText(unterminated.data(), unterminated.size()), "");
+}

@@ -1,0 +1,123 @@
+// The path normaliser, and the path joining and existence test built on it.
+#include "path_normaliser.h"
+#include "paths.h"
+#include "scratch.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace vmsi;
+
+namespace {
+
+bool noLeadBytes(unsigned char) {
+    return false;
+}
+
+// Shift-JIS (code page 932): lead bytes 0x81-0x9F and 0xE0-0xFC; a trail
+// byte may be 0x5C, the value of the backslash.
+bool shiftJisLeadByte(unsigned char byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+std::string normalise(const std::string& path) {
+    return normalisePath(path, noLeadBytes);
+}
+
+// The rule as stated for installers: halve every pair of adjacent
+// backslashes, left to right, until no pair is left; then give a leading
+// backslash a second one.
+std::string normaliseByPairs(std::string path, LeadByteTest isLeadByte) {
+    for (bool replaced = true; replaced;) {
+        replaced = false;
+        std::string next;
+        for (std::size_t i = 0; i < path.size(); ++i) {
+            if (isLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
+                next += path.substr(i++, 2);
+            } else if (path[i] == '\\' && i + 1 < path.size() && path[i + 1] == '\\') {
+                next += '\\';
+                ++i;
+                replaced = true;
+            } else {
+                next += path[i];
+            }
+        }
+        path = next;
+    }
+    if (!path.empty() && path[0] == '\\') {
+        path.insert(path.begin(), '\\');
+    }
+    return path;
+}
+
+} // namespace
+
+TEST(PathNormaliser, CollapsesEveryRunOfBackslashesToOne) {
+    EXPECT_EQ(normalise("C:\\App\\\\setup.exe"), "C:\\App\\setup.exe");
+    EXPECT_EQ(normalise("C:\\App\\\\\\setup.exe"), "C:\\App\\setup.exe");
+    EXPECT_EQ(normalise("C:\\\\\\\\App\\\\\\\\\\setup.exe"), "C:\\App\\setup.exe");
+    EXPECT_EQ(normalise("a\\\\b\\c\\\\\\d"), "a\\b\\c\\d");
+}
+
+TEST(PathNormaliser, GivesEveryLeadingSeparatorTheNetworkForm) {
+    EXPECT_EQ(normalise("\\\\server\\share\\\\file"), "\\\\server\\share\\file");
+    EXPECT_EQ(normalise("\\\\\\server\\share"), "\\\\server\\share");
+    EXPECT_EQ(normalise("\\\\\\\\\\server"), "\\\\server");
+    EXPECT_EQ(normalise("\\system\\pcdb.mdb"), "\\\\system\\pcdb.mdb");
+    EXPECT_EQ(normalise("\\"), "\\\\");
+}
+
+TEST(PathNormaliser, LeavesOtherTextsAlone) {
+    EXPECT_EQ(normalise(""), "");
+    EXPECT_EQ(normalise("setup.exe"), "setup.exe");
+    EXPECT_EQ(normalise("C:\\App\\"), "C:\\App\\");
+    EXPECT_EQ(normalise("C:/App//x"), "C:/App//x");
+    EXPECT_EQ(normalise("\"E:\\New\\\\cat.mdb\""), "\"E:\\New\\cat.mdb\"");
+}
+
+TEST(PathNormaliser, NeverTakesTheTrailByteOfADoubleByteCharacterForABackslash) {
+    // 0x95 0x5C is one Shift-JIS character; the backslash after it is a
+    // separator of its own and must stay.
+    const std::string folder = "C:\\\x95\x5C";
+    EXPECT_EQ(normalisePath(folder + "\\file", shiftJisLeadByte), folder + "\\file");
+    EXPECT_EQ(normalisePath(folder + "\\\\file", shiftJisLeadByte), folder + "\\file");
+    // Without the lead-byte test the same bytes are three backslashes.
+    EXPECT_EQ(normalisePath(folder + "\\file", noLeadBytes), "C:\\\x95\\file");
+    // A lead byte as the very last byte stands alone.
+    EXPECT_EQ(normalisePath("a\\\\\x95", shiftJisLeadByte), "a\\\x95");
+    EXPECT_EQ(normalisePath("\x95\x5C\\\\", shiftJisLeadByte), "\x95\x5C\\");
+}
+
+TEST(PathNormaliser, AgreesWithRepeatedPairHalvingOnRandomPaths) {
+    std::mt19937 random(20261207);
+    const char alphabet[] = {'a', '\\', '\\', '\\', '\x95', '\x5C', ':', '"'};
+    for (int round = 0; round < 5000; ++round) {
+        std::string path;
+        const int length = static_cast<int>(random() % 24);
+        for (int i = 0; i < length; ++i) {
+            path += alphabet[random() % sizeof alphabet];
+        }
+        ASSERT_EQ(normalisePath(path, shiftJisLeadByte), normaliseByPairs(path, shiftJisLeadByte))
+            << "input: " << path;
+        ASSERT_EQ(normalisePath(path, noLeadBytes), normaliseByPairs(path, noLeadBytes))
+            << "input: " << path;
+    }
+}
+
+TEST(JoinPath, PutsExactlyOneBackslashBeforeTheName) {
+    EXPECT_EQ(joinPath("C:\\App\\", "setup.exe"), "C:\\App\\setup.exe");
+    EXPECT_EQ(joinPath("C:\\App", "setup.exe"), "C:\\App\\setup.exe");
+    EXPECT_EQ(joinPath("", "setup.exe"), "\\\\setup.exe");
+    EXPECT_EQ(joinPath("", ""), "\\\\");
+}
+
+TEST(PathExists, AcceptsFilesAndFoldersAndNothingElse) {
+    test::ScratchFolder scratch("path-exists");
+    test::writeFile(scratch / "file.txt", "x");
+    EXPECT_TRUE(pathExists(scratch / "file.txt"));
+    EXPECT_TRUE(pathExists(scratch.path()));
+    EXPECT_FALSE(pathExists(scratch / "missing.txt"));
+    EXPECT_FALSE(pathExists(""));
+    EXPECT_FALSE(pathExists("\\\\setup.exe"));
+}

@@ -1,0 +1,121 @@
+// The action runner, run as a person would run it: its output streams and
+// its exit status.
+#include "export_table.h"
+#include "scratch.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace vmsi;
+
+namespace {
+
+struct RunnerRun {
+    DWORD exitCode;
+    std::string output;
+    std::string errors;
+};
+
+// Runs vmsi-run.exe from beside the test program with the given argument
+// text, its standard output and error going to files.
+RunnerRun runRunner(const std::string& arguments) {
+    test::ScratchFolder scratch("runner-output");
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    auto create = [&](const std::string& path) {
+        return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    HANDLE output = create(scratch / "out.txt");
+    HANDLE errors = create(scratch / "err.txt");
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = output;
+    startup.hStdError = errors;
+    PROCESS_INFORMATION process = {};
+    std::string commandLine = "\"" + test::besideThisProgram("vmsi-run.exe") + "\" " + arguments;
+    RunnerRun run{9999, "", ""};
+    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        GetExitCodeProcess(process.hProcess, &run.exitCode);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    } else {
+        ADD_FAILURE() << "cannot start " << commandLine;
+    }
+    CloseHandle(output);
+    CloseHandle(errors);
+    run.output = test::readFile(scratch / "out.txt").value_or("");
+    run.errors = test::readFile(scratch / "err.txt").value_or("");
+    return run;
+}
+
+} // namespace
+
+TEST(Runner, ListsEveryExportWithItsArguments) {
+    const RunnerRun run = runRunner("--list");
+    EXPECT_EQ(run.exitCode, 0u);
+    for (const tools::ExportDescription& description : tools::exportTable) {
+        EXPECT_NE(run.output.find(description.name), std::string::npos) << description.name;
+    }
+    EXPECT_NE(run.output.find("VMSI_LaunchWait folder:text fileName:text parameters:text"),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(runRunner("--help").output.find("example:"), std::string::npos);
+}
+
+TEST(Runner, ShowsTheTraceAndTheResultOfAnAction) {
+    test::ScratchFolder scratch("runner-action");
+    test::copyFileOrFail(test::besideThisProgram("recorder.exe"), scratch / "recorder.exe");
+
+    RunnerRun run = runRunner("VMSI_LaunchWait \"" + scratch.path() + "\\\\\" recorder.exe \"-x\"");
+    EXPECT_EQ(run.exitCode, 0u) << run.errors;
+    EXPECT_EQ(run.errors,
+              "info: File to Launch: " + scratch / "recorder.exe" + "\ninfo: Launch Params: -x\n");
+    EXPECT_NE(run.output.find("result: 1\n"), std::string::npos) << run.output;
+
+    run = runRunner("VMSI_LaunchWait --null missing.exe \"\"");
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(run.errors, "info: File to Launch: \\\\missing.exe\ninfo: Launch Params: \n"
+                          "warning: That file doesn't exist\n");
+    EXPECT_EQ(run.output, "result: 0\n");
+}
+
+TEST(Runner, PrintsTheIdentityOfTheLibraryItLoads) {
+    RunnerRun run = runRunner("GetDLLNameAndVersion");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.output, "path: " + test::besideThisProgram("VardoMSICustomActionsTrace.dll") +
+                              "\nversion: " VMSI_EXPECTED_VERSION "\n");
+
+    const std::string other = test::besideThisProgram("VmsiFixtureVersioned.dll");
+    run = runRunner("--dll \"" + other + "\" GetDLLNameAndVersion");
+    EXPECT_EQ(run.output, "path: " + other + "\nversion: 2.7.0.12\n");
+}
+
+TEST(Runner, RefusesUsageErrorsWithOneLineThatSaysHowToMendThem) {
+    struct Case {
+        std::string arguments;
+        std::string messageStart;
+    };
+    const Case cases[] = {
+        {"", "vmsi-run: name an export to run"},
+        {"VMSI_NoSuchAction", "vmsi-run: unknown export \"VMSI_NoSuchAction\""},
+        {"VMSI_Launch a b", "vmsi-run: VMSI_Launch takes 3 argument(s)"},
+        {"VMSI_Launch a b c d", "vmsi-run: VMSI_Launch takes 3 argument(s)"},
+        {"--dll C:\\no\\such.dll VMSI_Launch a b c", "vmsi-run: cannot load C:\\no\\such.dll"},
+        {"--dll kernel32.dll VMSI_Launch a b c",
+         "vmsi-run: kernel32.dll has no export VMSI_Launch"},
+        {"--dll", "vmsi-run: --dll needs the path of a library"},
+    };
+    for (const Case& usage : cases) {
+        const RunnerRun run = runRunner(usage.arguments);
+        EXPECT_EQ(run.exitCode, 2u) << usage.arguments;
+        EXPECT_EQ(run.errors.compare(0, usage.messageStart.size(), usage.messageStart), 0)
+            << usage.arguments << " gave: " << run.errors;
+        EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
+        EXPECT_EQ(run.output, "") << usage.arguments;
+    }
+}

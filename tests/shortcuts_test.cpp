@@ -103,14 +103,17 @@ protected:
 
 } // namespace
 
-TEST_F(ShortcutTest, ModeZeroCopiesFromTheUsersProgramsToTheUsersDesktop) {
-    EXPECT_EQ(createDesktopShortcut(owner, 0, "Quillmark", "Quillmark.lnk"), 1);
-    EXPECT_EQ(takeReports(),
-              copyReports("0", userDesktop(), userPrograms(),
-                          userPrograms() + "\\Quillmark\\Quillmark.lnk",
-                          userDesktop() + "\\Quillmark.lnk", info("Shortcut Copied", owner)));
-    EXPECT_EQ(test::readFile(userDesktop() + "\\Quillmark.lnk"), "user shortcut");
-    EXPECT_EQ(test::readFile(userPrograms() + "\\Quillmark\\Quillmark.lnk"), "user shortcut");
+TEST_F(ShortcutTest, ModeZeroAndUnknownModesCopyBetweenTheUsersFolders) {
+    for (int mode : {0, 3}) {
+        EXPECT_EQ(createDesktopShortcut(owner, mode, "Quillmark", "Quillmark.lnk"), 1);
+        EXPECT_EQ(takeReports(),
+                  copyReports(std::to_string(mode), userDesktop(), userPrograms(),
+                              userPrograms() + "\\Quillmark\\Quillmark.lnk",
+                              userDesktop() + "\\Quillmark.lnk", info("Shortcut Copied", owner)));
+        EXPECT_EQ(test::readFile(userDesktop() + "\\Quillmark.lnk"), "user shortcut");
+        EXPECT_EQ(test::readFile(userPrograms() + "\\Quillmark\\Quillmark.lnk"), "user shortcut");
+        DeleteFileA((userDesktop() + "\\Quillmark.lnk").c_str());
+    }
 }
 
 TEST_F(ShortcutTest, ModeOneCopiesBetweenTheAllUsersFolders) {
@@ -137,17 +140,6 @@ TEST_F(ShortcutTest, ModeTwoFollowsTheRightToWriteMachineSettings) {
     EXPECT_EQ(
         takeReports()[1],
         info("Desktop = " + userDesktop() + "\nStartmenuPrograms = " + userPrograms(), owner));
-}
-
-TEST_F(ShortcutTest, OtherModesActAsModeZeroButReportTheModeGiven) {
-    EXPECT_EQ(createDesktopShortcut(owner, 3, "Quillmark", "Quillmark.lnk"), 1);
-    EXPECT_EQ(takeReports(),
-              copyReports("3", userDesktop(), userPrograms(),
-                          userPrograms() + "\\Quillmark\\Quillmark.lnk",
-                          userDesktop() + "\\Quillmark.lnk", info("Shortcut Copied", owner)));
-    EXPECT_EQ(removeDesktopShortcut(owner, -1, "Quillmark.lnk"), 1);
-    EXPECT_EQ(takeReports().front(), info("Allusers: -1", owner));
-    EXPECT_FALSE(test::readFile(userDesktop() + "\\Quillmark.lnk").has_value());
 }
 
 TEST_F(ShortcutTest, EachMissingAllUsersFolderFallsBackToTheUsersOnItsOwn) {
@@ -227,20 +219,6 @@ TEST_F(ShortcutTest, RemovesAReadOnlyShortcutFromTheChosenDesktopOnly) {
     EXPECT_EQ(takeReports(),
               removeReports("0", userDesktop(), shortcut, info("Shortcut deleted", owner)));
     EXPECT_FALSE(test::readFile(shortcut).has_value());
-}
-
-TEST_F(ShortcutTest, ModeTwoRemovesFromTheDesktopTheProbeChooses) {
-    test::writeFile(userDesktop() + "\\Quillmark.lnk", "user");
-    test::writeFile(commonDesktop() + "\\Quillmark.lnk", "common");
-    {
-        test::ReadOnlyRegistryKey readOnly(HKEY_LOCAL_MACHINE, "Software");
-        ASSERT_TRUE(readOnly.applied());
-        EXPECT_EQ(removeDesktopShortcut(owner, 2, "Quillmark.lnk"), 1);
-        EXPECT_FALSE(test::readFile(userDesktop() + "\\Quillmark.lnk").has_value());
-        EXPECT_TRUE(test::readFile(commonDesktop() + "\\Quillmark.lnk").has_value());
-    }
-    EXPECT_EQ(removeDesktopShortcut(owner, 2, "Quillmark.lnk"), 1);
-    EXPECT_FALSE(test::readFile(commonDesktop() + "\\Quillmark.lnk").has_value());
 }
 
 TEST_F(ShortcutTest, AFailedDeletionReportsTheSystemsErrorCode) {

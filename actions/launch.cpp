@@ -12,9 +12,6 @@ namespace vmsi {
 
 namespace {
 
-// No process may be given a longer command line, terminating zero included.
-constexpr std::size_t commandLineLimit = 32767;
-
 // The steps both launch actions begin with: join and normalise the path,
 // report it and the parameters, test that it exists. Yields the path, or
 // the empty text when nothing is to be started.

@@ -18,4 +18,14 @@ std::string launchCommandLine(const std::string& programPath, const std::string&
     return commandLine;
 }
 
+std::string registrationCommandLine(const std::string& options, const std::string& componentPath) {
+    std::string commandLine = "regsvr32 ";
+    commandLine.reserve(commandLine.size() + options.size() + componentPath.size() + 3);
+    commandLine += options;
+    commandLine += " \"";
+    commandLine += componentPath;
+    commandLine += '"';
+    return commandLine;
+}
+
 } // namespace vmsi

@@ -2,9 +2,13 @@
 // platform calls, so that it also builds natively for fuzzing.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace vmsi {
+
+// No process may be given a longer command line, terminating zero included.
+constexpr std::size_t commandLineLimit = 32767;
 
 // The program's path, one space, the parameters. The path is put in double
 // quotes when it holds a space or a tab, so that the started program splits
@@ -12,5 +16,10 @@ namespace vmsi {
 // exactly path, space, parameters (which ends in the space when the
 // parameters are empty).
 std::string launchCommandLine(const std::string& programPath, const std::string& parameters);
+
+// The registration tool's command line: "regsvr32 ", the options as given,
+// one space, the component path in double quotes. Empty options leave two
+// spaces before the quote. Built whole, whatever the lengths.
+std::string registrationCommandLine(const std::string& options, const std::string& componentPath);
 
 } // namespace vmsi

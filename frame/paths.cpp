@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 namespace vmsi {
 
 namespace {
@@ -24,6 +26,20 @@ Text joinPath(const Text& folder, const Text& name) {
 
 bool pathExists(const Text& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+Text systemFilePath(const Text& fileName) {
+    std::vector<char> folder(MAX_PATH);
+    UINT length = GetSystemDirectoryA(folder.data(), static_cast<UINT>(folder.size()));
+    if (length >= folder.size()) {
+        // Too small: the answer is the size needed, terminating zero included.
+        folder.resize(length + 1);
+        length = GetSystemDirectoryA(folder.data(), static_cast<UINT>(folder.size()));
+    }
+    if (length == 0 || length >= folder.size()) {
+        return Text();
+    }
+    return Text(folder.data(), length) + "\\" + fileName;
 }
 
 } // namespace vmsi

@@ -16,4 +16,11 @@ Text joinPath(const Text& folder, const Text& name);
 // well as a file, and nothing is said about whether it can be read or run.
 bool pathExists(const Text& path);
 
+// The full path of a file in the system folder (GetSystemDirectoryA; a 32-bit
+// process on 64-bit Windows is redirected to the 32-bit system folder). System
+// programs and libraries are named by it, never found through the search
+// order, which looks in the installer's folder and the current folder first
+// and so would run a planted copy. Empty when the platform names no folder.
+Text systemFilePath(const Text& fileName);
+
 } // namespace vmsi

@@ -37,6 +37,42 @@ VMSI_API int __stdcall VMSI_Launch(HWND owner, const char* folder, const char* f
 VMSI_API int __stdcall VMSI_LaunchWait(HWND owner, const char* folder, const char* fileName,
                                        const char* parameters);
 
+/* Starts the system's registration tool (regsvr32.exe of the system folder)
+ * with the command line: regsvr32, options, "folder\fileName" quoted; it does
+ * not wait for the tool. 1 when the file exists and the tool was started
+ * (whether registration succeeds is not observed), 0 otherwise. */
+VMSI_API int __stdcall VMSI_Register(HWND owner, const char* options, const char* folder,
+                                     const char* fileName);
+
+/* 1 when HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths has a
+ * subkey of that name whose default value is the path of something that
+ * exists; 0 otherwise. */
+VMSI_API int __stdcall VMSI_CheckIfAppInstalled(HWND owner, const char* programName);
+
+/* 1 when the file is found and its file version (not its product version) is
+ * at least first.second.third.fourth; 0 when it is not found, has no readable
+ * version or a lower one. With an empty folder the bare file name is looked
+ * up along the platform's search order; otherwise only folder\fileName is
+ * tested. */
+VMSI_API int __stdcall VMSI_CheckVersionOfFile(HWND owner, const char* folder, const char* fileName,
+                                               int first, int second, int third, int fourth);
+
+/* Copies the shortcut Programs\programGroup\shortcutFileName of the Start
+ * menu onto the desktop, never over an existing file. allUsersMode 0: the
+ * current user's folders; 1: all users' folders; 2: all users' folders when
+ * the user may write HKLM\Software; any other value, or a folder not
+ * registered: the current user's. 1 when the shortcut was copied, 0
+ * otherwise. */
+VMSI_API int __stdcall VMSI_CreateDesktopShortcut(HWND owner, int allUsersMode,
+                                                  const char* programGroup,
+                                                  const char* shortcutFileName);
+
+/* Deletes desktop\shortcutFileName, read-only or not, from the desktop that
+ * allUsersMode chooses (as for the copy); no other folder is looked at. 1
+ * when it was deleted, 0 otherwise. */
+VMSI_API int __stdcall VMSI_RemoveDesktopShortcut(HWND owner, int allUsersMode,
+                                                  const char* shortcutFileName);
+
 #ifdef __cplusplus
 } /* extern "C" */
 

@@ -47,6 +47,11 @@ const std::map<std::string, std::string> headerSignatures = {
     {"GetDLLNameAndVersion", Signature<decltype(GetDLLNameAndVersion)>::text()},
     {"VMSI_Launch", Signature<decltype(VMSI_Launch)>::text()},
     {"VMSI_LaunchWait", Signature<decltype(VMSI_LaunchWait)>::text()},
+    {"VMSI_Register", Signature<decltype(VMSI_Register)>::text()},
+    {"VMSI_CheckIfAppInstalled", Signature<decltype(VMSI_CheckIfAppInstalled)>::text()},
+    {"VMSI_CheckVersionOfFile", Signature<decltype(VMSI_CheckVersionOfFile)>::text()},
+    {"VMSI_CreateDesktopShortcut", Signature<decltype(VMSI_CreateDesktopShortcut)>::text()},
+    {"VMSI_RemoveDesktopShortcut", Signature<decltype(VMSI_RemoveDesktopShortcut)>::text()},
 };
 
 // What the runner's table says the same function looks like.

@@ -16,35 +16,6 @@ namespace {
 
 const HWND owner = reinterpret_cast<HWND>(0x1234);
 
-// One field of the recorder's record ("commandLine", "workingFolder",
-// "arg1", ...), or a marker when the record lacks it.
-std::string recorded(const std::string& record, const std::string& field) {
-    const std::string start = field + "=";
-    for (std::size_t at = 0; at < record.size();) {
-        std::size_t end = record.find('\n', at);
-        std::string line = record.substr(at, end - at);
-        if (line.compare(0, start.size(), start) == 0) {
-            return line.substr(start.size());
-        }
-        at = end == std::string::npos ? end : end + 1;
-    }
-    return "<no " + field + " recorded>";
-}
-
-class CurrentFolder {
-public:
-    explicit CurrentFolder(const std::string& folder) {
-        char old[MAX_PATH * 2];
-        GetCurrentDirectoryA(sizeof old, old);
-        old_ = old;
-        EXPECT_TRUE(SetCurrentDirectoryA(folder.c_str())) << folder;
-    }
-    ~CurrentFolder() { SetCurrentDirectoryA(old_.c_str()); }
-
-private:
-    std::string old_;
-};
-
 class LaunchTest : public ::testing::Test {
 protected:
     LaunchTest() : scratch_("launch") {
@@ -67,7 +38,7 @@ protected:
 } // namespace
 
 TEST_F(LaunchTest, WaitStartsThePathWithItsParametersAndWaitsForItsEnd) {
-    CurrentFolder current(scratch_ / "Current");
+    test::CurrentFolder current(scratch_ / "Current");
     const std::string parameters = "--sleep=300 --exit=3 /x \"quoted arg\"";
     EXPECT_EQ(launchAndWait(owner, scratch_ / "App\\", "recorder.exe", parameters), 1);
 
@@ -78,16 +49,16 @@ TEST_F(LaunchTest, WaitStartsThePathWithItsParametersAndWaitsForItsEnd) {
                              }));
     const auto record = recordIn("App");
     ASSERT_TRUE(record.has_value());
-    EXPECT_EQ(recorded(*record, "commandLine"), recorderIn("App") + " " + parameters);
-    EXPECT_EQ(recorded(*record, "workingFolder"), scratch_ / "Current");
-    EXPECT_EQ(recorded(*record, "arg4"), "quoted arg");
+    EXPECT_EQ(test::recordField(*record, "commandLine"), recorderIn("App") + " " + parameters);
+    EXPECT_EQ(test::recordField(*record, "workingFolder"), scratch_ / "Current");
+    EXPECT_EQ(test::recordField(*record, "arg4"), "quoted arg");
 }
 
 TEST_F(LaunchTest, WaitEndsTheCommandLineInASpaceWhenThereAreNoParameters) {
     EXPECT_EQ(launchAndWait(nullptr, scratch_ / "App", "recorder.exe", ""), 1);
     const auto record = recordIn("App");
     ASSERT_TRUE(record.has_value());
-    EXPECT_EQ(recorded(*record, "commandLine"), recorderIn("App") + " ");
+    EXPECT_EQ(test::recordField(*record, "commandLine"), recorderIn("App") + " ");
 }
 
 TEST_F(LaunchTest, WaitQuotesAPathWithSpacesAndNeverStartsAProgramAtItsPrefix) {
@@ -100,8 +71,8 @@ TEST_F(LaunchTest, WaitQuotesAPathWithSpacesAndNeverStartsAProgramAtItsPrefix) {
     EXPECT_EQ(launchAndWait(nullptr, scratch_ / "My Tools", "recorder.exe", "-a"), 1);
     const auto record = recordIn("My Tools");
     ASSERT_TRUE(record.has_value());
-    EXPECT_EQ(recorded(*record, "commandLine"), "\"" + recorderIn("My Tools") + "\" -a");
-    EXPECT_EQ(recorded(*record, "arg0"), recorderIn("My Tools"));
+    EXPECT_EQ(test::recordField(*record, "commandLine"), "\"" + recorderIn("My Tools") + "\" -a");
+    EXPECT_EQ(test::recordField(*record, "arg0"), recorderIn("My Tools"));
     EXPECT_FALSE(test::readFile(scratch_ / "My.exe.record").has_value());
     // The reported path stays unquoted.
     EXPECT_EQ(takeReports().front(), info("File to Launch: " + recorderIn("My Tools")));
@@ -112,7 +83,7 @@ TEST_F(LaunchTest, WaitBuildsCommandLinesBeyondMaxPathUpToThePlatformLimit) {
     EXPECT_EQ(launchAndWait(nullptr, scratch_ / "App", "recorder.exe", parameters), 1);
     const auto record = recordIn("App");
     ASSERT_TRUE(record.has_value());
-    EXPECT_EQ(recorded(*record, "commandLine"), recorderIn("App") + " " + parameters);
+    EXPECT_EQ(test::recordField(*record, "commandLine"), recorderIn("App") + " " + parameters);
 
     DeleteFileA((recorderIn("App") + ".record").c_str());
     takeReports();
@@ -153,17 +124,17 @@ TEST_F(LaunchTest, AnEmptyFolderGivesANetworkStylePathThatIsNotThere) {
 }
 
 TEST_F(LaunchTest, ShellOpensTheFileInTheGivenFolderWithoutWaiting) {
-    CurrentFolder current(scratch_ / "Current");
+    test::CurrentFolder current(scratch_ / "Current");
     const std::string folder = scratch_ / "App\\";
     EXPECT_EQ(launchThroughShell(owner, folder, "recorder.exe", "--sleep=500 one two"), 1);
     // Back before the program has written its record.
     EXPECT_FALSE(recordIn("App").has_value());
     const auto record = test::waitForFile(recorderIn("App") + ".record");
     ASSERT_TRUE(record.has_value()) << "the shell did not start the program";
-    EXPECT_EQ(recorded(*record, "arg2"), "one");
-    EXPECT_EQ(recorded(*record, "arg3"), "two");
+    EXPECT_EQ(test::recordField(*record, "arg2"), "one");
+    EXPECT_EQ(test::recordField(*record, "arg3"), "two");
     // The folder argument, unchanged, is the working folder.
-    EXPECT_EQ(recorded(*record, "workingFolder") + "\\", folder);
+    EXPECT_EQ(test::recordField(*record, "workingFolder") + "\\", folder);
     EXPECT_EQ(takeReports(), (std::vector<Report>{
                                  info("File to Launch: " + recorderIn("App"), owner),
                                  info("Launch Params: --sleep=500 one two", owner),
@@ -196,6 +167,6 @@ TEST_F(LaunchTest, ExportsTakeNullTextsAsEmptyTexts) {
     EXPECT_EQ(launchWait(nullptr, (scratch_ / "App").c_str(), "recorder.exe", nullptr), 1);
     const auto record = recordIn("App");
     ASSERT_TRUE(record.has_value());
-    EXPECT_EQ(recorded(*record, "commandLine"), recorderIn("App") + " ");
+    EXPECT_EQ(test::recordField(*record, "commandLine"), recorderIn("App") + " ");
     FreeLibrary(module);
 }

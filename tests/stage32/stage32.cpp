@@ -1,7 +1,8 @@
 // The 32-bit conformance stage for the shipped library: loads it, calls every
 // export through GetProcAddress with its declared number of 32-bit arguments
 // and checks that each removes exactly those from the stack, checks the
-// library's identity, and starts one program and waits for it.
+// library's identity, reads one system file's version, and starts one program
+// and waits for it.
 // Arguments: <path of the DLL> <path of a program for the launch>
 // (Unix paths are taken as Wine's Z: drive.)
 #include <windows.h>
@@ -67,11 +68,19 @@ int main(int argc, char** argv) {
     }
 
     // Every action that reaches the platform is given a path that does not
-    // exist, except the one launch of a real program.
+    // exist, except the one version read and the one launch of a real program.
     const char* missing = "C:\\vmsi-stage32-missing";
     const Call calls[] = {
         {"VMSI_Launch", 4, {0, text(missing), text("setup.exe"), text("")}, 0},
         {"VMSI_LaunchWait", 4, {0, text(missing), text("setup.exe"), text("")}, 0},
+        {"VMSI_Register", 4, {0, text("/s"), text(missing), text("comp.dll")}, 0},
+        {"VMSI_CheckIfAppInstalled", 2, {0, text("vmsi-stage32-missing.exe")}, 0},
+        {"VMSI_CheckVersionOfFile", 7, {0, text(missing), text("comp.dll"), 1, 2, 3, 4}, 0},
+        // Reads the 32-bit system folder's kernel32.dll through version.dll,
+        // which the library loads for the call.
+        {"VMSI_CheckVersionOfFile", 7, {0, text(""), text("kernel32.dll"), 0, 0, 0, 0}, 1},
+        {"VMSI_CreateDesktopShortcut", 4, {0, 0, text("vmsi-stage32-missing"), text("a.lnk")}, 0},
+        {"VMSI_RemoveDesktopShortcut", 3, {0, 0, text("vmsi-stage32-missing.lnk")}, 0},
         {"VMSI_LaunchWait",
          4,
          {0, text(programFolder.c_str()), text(programName.c_str()), text("--exit=7")},

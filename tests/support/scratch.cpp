@@ -108,6 +108,30 @@ std::optional<Text> waitForFile(const Text& path, DWORD timeoutMilliseconds) {
     }
 }
 
+Text recordField(const Text& record, const Text& field) {
+    const Text start = field + "=";
+    for (std::size_t at = 0; at < record.size();) {
+        const std::size_t end = record.find('\n', at);
+        const Text line = record.substr(at, end - at);
+        if (line.compare(0, start.size(), start) == 0) {
+            return line.substr(start.size());
+        }
+        at = end == Text::npos ? end : end + 1;
+    }
+    return "<no " + field + " recorded>";
+}
+
+CurrentFolder::CurrentFolder(const Text& folder) {
+    char old[MAX_PATH * 2];
+    GetCurrentDirectoryA(sizeof old, old);
+    old_ = old;
+    EXPECT_TRUE(SetCurrentDirectoryA(folder.c_str())) << folder;
+}
+
+CurrentFolder::~CurrentFolder() {
+    SetCurrentDirectoryA(old_.c_str());
+}
+
 TestRegistryKey::TestRegistryKey(HKEY root, const Text& name)
     : root_(root), path_(Text(testKeyRoot) + "\\" + name) {
     RegDeleteTreeA(root_, path_.c_str());

@@ -41,6 +41,22 @@ void copyFileOrFail(const Text& from, const Text& to);
 // Waits until the file exists, for things started without waiting.
 std::optional<Text> waitForFile(const Text& path, DWORD timeoutMilliseconds = 20000);
 
+// One field of a "name=value" line record written by a fixture ("commandLine",
+// "workingFolder", "arg1", ...), or a marker text when the record lacks it.
+Text recordField(const Text& record, const Text& field);
+
+// Makes a folder the current folder for the life of the object.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const Text& folder);
+    ~CurrentFolder();
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+private:
+    Text old_;
+};
+
 // HKCU or HKLM "Software\VardoMSICustomActionsTests\<name>", created empty.
 class TestRegistryKey {
 public:

@@ -1,0 +1,113 @@
+#include "registration.h"
+
+#include "VardoMSICustomActions.h"
+#include "command_lines.h"
+#include "diagnostics.h"
+#include "handles.h"
+#include "paths.h"
+#include "registry.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace vmsi {
+
+namespace {
+
+constexpr const char* appPathsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths";
+
+// Starts the program shown (SW_SHOW) and lets it run on its own: both handles
+// are closed at once and its end is not waited for.
+bool startWithoutWaiting(const Text& programPath, const Text& commandLine) {
+    if (programPath.empty() || commandLine.size() >= commandLineLimit) {
+        return false;
+    }
+    std::vector<char> commandLineBuffer(commandLine.begin(), commandLine.end());
+    commandLineBuffer.push_back('\0');
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION created = {};
+    if (!CreateProcessA(programPath.c_str(), commandLineBuffer.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &created)) {
+        return false;
+    }
+    ProcessInformation process(created);
+    process.close();
+    return true;
+}
+
+} // namespace
+
+int registerComponent(HWND owner, const Text& options, const Text& folder, const Text& fileName) {
+    const Text componentPath = joinPath(folder, fileName);
+    const Text commandLine = registrationCommandLine(options, componentPath);
+    reportInformation(owner, "Commandline to Register: " + commandLine);
+    if (!pathExists(componentPath)) {
+        reportWarning(owner, "That file doesn't exist");
+        return 0;
+    }
+    // The tool is named by its full path in the system folder: found by the
+    // program search, a regsvr32.exe planted in the installer's folder or the
+    // current folder would run with the installer's rights. The command line
+    // still names it "regsvr32", as the tool expects to see itself.
+    if (!startWithoutWaiting(systemFilePath("regsvr32.exe"), commandLine)) {
+        reportWarning(owner, "CreateProcess failed.");
+        return 0;
+    }
+    return 1;
+}
+
+int checkIfAppInstalled(HWND owner, const Text& programName) {
+    reportInformation(owner, "Searching in AppPaths for: " + programName);
+
+    RegistryKey appPaths;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, appPathsKey, 0, registryReadAccess, appPaths.receive()) !=
+        ERROR_SUCCESS) {
+        return 0;
+    }
+    // An empty name opens the App Paths key itself once more.
+    RegistryKey entry;
+    if (RegOpenKeyExA(appPaths.get(), programName.c_str(), 0, registryReadAccess,
+                      entry.receive()) != ERROR_SUCCESS) {
+        return 0;
+    }
+    char data[MAX_PATH];
+    DWORD size = sizeof data;
+    if (RegQueryValueExA(entry.get(), "", nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) !=
+        ERROR_SUCCESS) {
+        return 0;
+    }
+    // Data stored without a terminating zero ends with the last byte read;
+    // nothing past it is looked at.
+    const std::size_t read = std::min<std::size_t>(size, sizeof data);
+    const Text programPath(data, strnlen(data, read));
+
+    if (!pathExists(programPath)) {
+        reportWarning(owner, "Program not located");
+        return 0;
+    }
+    reportInformation(owner, "Program located");
+    return 1;
+}
+
+} // namespace vmsi
+
+// VMSI_Register: starts the registration tool on folder\fileName with the
+// given options, without waiting. 1 when the file exists and the tool was
+// started, whatever it then does; 0 otherwise.
+extern "C" int __stdcall VMSI_Register(HWND owner, const char* options, const char* folder,
+                                       const char* fileName) {
+    return vmsi::registerComponent(owner, vmsi::textFromArgument(options),
+                                   vmsi::textFromArgument(folder),
+                                   vmsi::textFromArgument(fileName));
+}
+
+// VMSI_CheckIfAppInstalled: 1 when HKLM App Paths has an entry of that name
+// whose default value is the path of something that exists; 0 otherwise.
+extern "C" int __stdcall VMSI_CheckIfAppInstalled(HWND owner, const char* programName) {
+    return vmsi::checkIfAppInstalled(owner, vmsi::textFromArgument(programName));
+}

@@ -1,0 +1,128 @@
+#include "shortcuts.h"
+
+#include "VardoMSICustomActions.h"
+#include "diagnostics.h"
+#include "paths.h"
+#include "registry.h"
+
+#include <string>
+
+namespace vmsi {
+
+namespace {
+
+enum AllUsersMode : int {
+    currentUser = 0,
+    allUsers = 1,
+    allUsersWhenPermitted = 2,
+};
+
+struct ShortcutFolders {
+    Text desktop;
+    Text programs;
+};
+
+// The desktop and Programs folders of the mode. A folder still empty after
+// the mode's choice (another mode, or no such registry value) is the current
+// user's; the two fall back independently of each other.
+ShortcutFolders shortcutFolders(int allUsersMode) {
+    bool forAllUsers = allUsersMode == allUsers;
+    if (allUsersMode == allUsersWhenPermitted) {
+        forAllUsers = canWriteMachineSettings();
+    }
+    ShortcutFolders folders;
+    if (forAllUsers) {
+        folders.desktop = shellFolderPath(ShellFolderKind::CommonDesktop);
+        folders.programs = shellFolderPath(ShellFolderKind::CommonPrograms);
+    }
+    if (folders.desktop.empty()) {
+        folders.desktop = shellFolderPath(ShellFolderKind::Desktop);
+    }
+    if (folders.programs.empty()) {
+        folders.programs = shellFolderPath(ShellFolderKind::Programs);
+    }
+    return folders;
+}
+
+Text allUsersReport(int allUsersMode) {
+    return "Allusers: " + std::to_string(allUsersMode);
+}
+
+} // namespace
+
+int createDesktopShortcut(HWND owner, int allUsersMode, const Text& programGroup,
+                          const Text& shortcutFileName) {
+    const ShortcutFolders folders = shortcutFolders(allUsersMode);
+    const Text source =
+        normalisePath(folders.programs + "\\" + programGroup + "\\" + shortcutFileName);
+    const Text destination = joinPath(folders.desktop, shortcutFileName);
+
+    reportInformation(owner, allUsersReport(allUsersMode));
+    reportInformation(owner,
+                      "Desktop = " + folders.desktop + "\nStartmenuPrograms = " + folders.programs);
+    reportInformation(owner, "ShortCut Source = " + source);
+    reportInformation(owner, "ShortCut Dest = " + destination);
+
+    if (!pathExists(source)) {
+        reportWarning(owner, "could not find source shortcut: " + source);
+        return 0;
+    }
+    // An existing desktop file is never overwritten.
+    if (!CopyFileA(source.c_str(), destination.c_str(), TRUE)) {
+        reportWarning(owner, "Could not copy shortcut: " + source);
+        return 0;
+    }
+    reportInformation(owner, "Shortcut Copied");
+    return 1;
+}
+
+int removeDesktopShortcut(HWND owner, int allUsersMode, const Text& shortcutFileName) {
+    const Text desktop = shortcutFolders(allUsersMode).desktop;
+    const Text target = joinPath(desktop, shortcutFileName);
+
+    reportInformation(owner, allUsersReport(allUsersMode));
+    reportInformation(owner, "Desktop = " + desktop);
+    reportInformation(owner, "csShortCutToDelete = " + target);
+
+    // The existence test, with the attributes it reads kept for the next step.
+    const DWORD attributes = GetFileAttributesA(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        reportWarning(owner, "Could not find shortcut");
+        return 0;
+    }
+    // Clearing read-only, hidden and system lets the file be deleted. A folder
+    // (the desktop itself, for an empty name) keeps its attributes: it cannot
+    // be deleted here, and would otherwise be left changed by the failure.
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    if (!DeleteFileA(target.c_str())) {
+        const DWORD error = GetLastError();
+        reportWarning(owner, "Error Deleting Shortcut: GetLastError = " + std::to_string(error));
+        return 0;
+    }
+    reportInformation(owner, "Shortcut deleted");
+    return 1;
+}
+
+} // namespace vmsi
+
+// VMSI_CreateDesktopShortcut: copies Programs\programGroup\shortcutFileName
+// onto the desktop, never over an existing file. Mode 0: the current user's
+// folders; 1: all users'; 2: all users' when the user may write machine-wide
+// settings. 1 when the shortcut was copied, 0 otherwise.
+extern "C" int __stdcall VMSI_CreateDesktopShortcut(HWND owner, int allUsersMode,
+                                                    const char* programGroup,
+                                                    const char* shortcutFileName) {
+    return vmsi::createDesktopShortcut(owner, allUsersMode, vmsi::textFromArgument(programGroup),
+                                       vmsi::textFromArgument(shortcutFileName));
+}
+
+// VMSI_RemoveDesktopShortcut: deletes desktop\shortcutFileName from the
+// desktop of the mode (as for the copy), read-only or not. 1 when it was
+// deleted, 0 otherwise.
+extern "C" int __stdcall VMSI_RemoveDesktopShortcut(HWND owner, int allUsersMode,
+                                                    const char* shortcutFileName) {
+    return vmsi::removeDesktopShortcut(owner, allUsersMode,
+                                       vmsi::textFromArgument(shortcutFileName));
+}

@@ -1,0 +1,358 @@
+// Registering a component with Wine's real regsvr32, and App Paths entries
+// created in the test prefix's HKLM.
+#include "registration.h"
+#include "recorded_reports.h"
+#include "scratch.h"
+#include "shipped_library.h"
+
+#include <gtest/gtest.h>
+
+#include <tlhelp32.h>
+
+using namespace vmsi;
+using test::info;
+using test::Report;
+using test::takeReports;
+using test::warning;
+
+namespace {
+
+const HWND owner = reinterpret_cast<HWND>(0x1234);
+const char* const appPathsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths";
+
+std::string systemFolder() {
+    char folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(folder, sizeof folder);
+    return std::string(folder, length);
+}
+
+int runningRegistrationTools() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        ADD_FAILURE() << "no process snapshot: error " << GetLastError();
+        return -1;
+    }
+    int count = 0;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
+        count += lstrcmpiA(entry.szExeFile, "regsvr32.exe") == 0;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+// The tool is not waited for by the action; the tests wait for it to be gone
+// so that no run overlaps the next test or holds the component's file.
+void waitForRegistrationToolsToEnd() {
+    for (int attempt = 0; runningRegistrationTools() > 0 && attempt < 200; ++attempt) {
+        Sleep(50);
+    }
+}
+
+class EnvironmentVariable {
+public:
+    EnvironmentVariable(const char* name, const char* value) : name_(name) {
+        SetEnvironmentVariableA(name, value);
+    }
+    ~EnvironmentVariable() { SetEnvironmentVariableA(name_, nullptr); }
+
+private:
+    const char* name_;
+};
+
+// A file planted for the life of the object, then removed.
+class PlantedFile {
+public:
+    PlantedFile(const std::string& from, const std::string& path) : path_(path) {
+        test::copyFileOrFail(from, path);
+    }
+    ~PlantedFile() {
+        test::removeTree(path_);
+        test::removeTree(path_ + ".record");
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+class RegisterTest : public ::testing::Test {
+protected:
+    RegisterTest() : scratch_("register") {
+        test::makeFolders(scratch_ / "My Components");
+        test::makeFolders(scratch_ / "Current");
+        test::copyFileOrFail(test::besideThisProgram("VmsiSelfRegistering.dll"), component());
+        waitForRegistrationToolsToEnd();
+        takeReports();
+    }
+    ~RegisterTest() override { waitForRegistrationToolsToEnd(); }
+
+    std::string component() const { return scratch_ / "My Components\\VmsiSelfRegistering.dll"; }
+    std::string folder() const { return scratch_ / "My Components\\"; }
+    std::optional<std::string> waitForMarker(const char* suffix) const {
+        return test::waitForFile(component() + suffix);
+    }
+
+    test::ScratchFolder scratch_;
+};
+
+} // namespace
+
+TEST_F(RegisterTest, StartsTheSystemToolOnTheQuotedPathWithoutWaiting) {
+    EnvironmentVariable delay("VMSI_COMPONENT_DELAY_MS", "500");
+    const std::string commandLine = "regsvr32 /s \"" + component() + "\"";
+    EXPECT_EQ(registerComponent(owner, "/s", folder(), "VmsiSelfRegistering.dll"), 1);
+    EXPECT_FALSE(test::readFile(component() + ".registered").has_value())
+        << "the action waited for the tool";
+
+    EXPECT_EQ(takeReports(),
+              (std::vector<Report>{info("Commandline to Register: " + commandLine, owner)}));
+    const auto marker = waitForMarker(".registered");
+    ASSERT_TRUE(marker.has_value()) << "the component was not registered";
+    EXPECT_EQ(test::recordField(*marker, "commandLine"), commandLine);
+    EXPECT_EQ(test::recordField(*marker, "program"), systemFolder() + "\\regsvr32.exe");
+}
+
+TEST_F(RegisterTest, OptionsReachTheToolUnchanged) {
+    EXPECT_EQ(registerComponent(nullptr, "/u /s", folder(), "VmsiSelfRegistering.dll"), 1);
+    const auto unregistered = waitForMarker(".unregistered");
+    ASSERT_TRUE(unregistered.has_value());
+    EXPECT_EQ(test::recordField(*unregistered, "commandLine"),
+              "regsvr32 /u /s \"" + component() + "\"");
+    waitForRegistrationToolsToEnd();
+    EXPECT_FALSE(test::readFile(component() + ".registered").has_value());
+
+    // No options: two spaces before the quote; Wine's tool then reports its
+    // success on the console.
+    EXPECT_EQ(registerComponent(nullptr, "", folder(), "VmsiSelfRegistering.dll"), 1);
+    const auto registered = waitForMarker(".registered");
+    ASSERT_TRUE(registered.has_value());
+    EXPECT_EQ(test::recordField(*registered, "commandLine"), "regsvr32  \"" + component() + "\"");
+    takeReports();
+
+    // Options beyond a MAX_PATH buffer are passed whole.
+    DeleteFileA((component() + ".registered").c_str());
+    waitForRegistrationToolsToEnd();
+    const std::string longOptions = "/s" + std::string(test::boundaryLengths[2] - 2, ' ');
+    EXPECT_EQ(registerComponent(nullptr, longOptions, folder(), "VmsiSelfRegistering.dll"), 1);
+    const std::string commandLine = "regsvr32 " + longOptions + " \"" + component() + "\"";
+    EXPECT_EQ(takeReports(),
+              (std::vector<Report>{info("Commandline to Register: " + commandLine)}));
+    const auto longRegistered = waitForMarker(".registered");
+    ASSERT_TRUE(longRegistered.has_value());
+    EXPECT_EQ(test::recordField(*longRegistered, "commandLine"), commandLine);
+}
+
+TEST_F(RegisterTest, AMissingFileIsReportedAndStartsNothing) {
+    EXPECT_EQ(registerComponent(owner, "/s", "C:\\vmsi-tests-missing\\", "comp.dll"), 0);
+    EXPECT_EQ(takeReports(),
+              (std::vector<Report>{
+                  info("Commandline to Register: regsvr32 /s \"C:\\vmsi-tests-missing\\comp.dll\"",
+                       owner),
+                  warning("That file doesn't exist", owner),
+              }));
+    for (int look = 0; look < 10; ++look) {
+        ASSERT_EQ(runningRegistrationTools(), 0) << "a registration tool was started";
+        Sleep(50);
+    }
+}
+
+TEST_F(RegisterTest, ARegsvr32PlantedInTheCurrentOrTheProgramFolderIsNotStarted) {
+    // Both folders come before the system folder in the program search.
+    const std::string recorder = test::besideThisProgram("recorder.exe");
+    PlantedFile inCurrent(recorder, scratch_ / "Current\\regsvr32.exe");
+    PlantedFile besideProgram(recorder, test::besideThisProgram("regsvr32.exe"));
+    test::CurrentFolder current(scratch_ / "Current");
+
+    EXPECT_EQ(registerComponent(nullptr, "/s", folder(), "VmsiSelfRegistering.dll"), 1);
+    const auto marker = waitForMarker(".registered");
+    ASSERT_TRUE(marker.has_value()) << "the system's tool did not run";
+    EXPECT_EQ(test::recordField(*marker, "program"), systemFolder() + "\\regsvr32.exe");
+    waitForRegistrationToolsToEnd();
+    EXPECT_FALSE(test::readFile(inCurrent.path() + ".record").has_value());
+    EXPECT_FALSE(test::readFile(besideProgram.path() + ".record").has_value());
+}
+
+TEST_F(RegisterTest, ACommandLineThePlatformCannotTakeStartsNothing) {
+    const std::string options(test::boundaryLengths[3], 'o');
+    EXPECT_EQ(registerComponent(owner, options, folder(), "VmsiSelfRegistering.dll"), 0);
+    EXPECT_EQ(takeReports(),
+              (std::vector<Report>{
+                  info("Commandline to Register: regsvr32 " + options + " \"" + component() + "\"",
+                       owner),
+                  warning("CreateProcess failed.", owner),
+              }));
+    EXPECT_EQ(runningRegistrationTools(), 0);
+}
+
+TEST_F(RegisterTest, TheExportTakesNullAndOverlongTextsWithoutHarm) {
+    test::ShippedLibrary library;
+    using Register = int(__stdcall*)(HWND, const char*, const char*, const char*);
+    auto registerExport = library.exportOf<Register>("VMSI_Register");
+    ASSERT_NE(registerExport, nullptr);
+
+    EXPECT_EQ(registerExport(nullptr, nullptr, nullptr, nullptr), 0);
+    for (std::size_t length : test::boundaryLengths) {
+        const std::string text(length, 'c');
+        EXPECT_EQ(registerExport(nullptr, "/s", folder().c_str(), text.c_str()), 0) << length;
+        EXPECT_EQ(registerExport(nullptr, "/s", text.c_str(), "comp.dll"), 0) << length;
+    }
+    EXPECT_EQ(runningRegistrationTools(), 0);
+
+    // A null options text is the empty one.
+    EXPECT_EQ(registerExport(nullptr, nullptr, folder().c_str(), "VmsiSelfRegistering.dll"), 1);
+    const auto marker = waitForMarker(".registered");
+    ASSERT_TRUE(marker.has_value());
+    EXPECT_EQ(test::recordField(*marker, "commandLine"), "regsvr32  \"" + component() + "\"");
+}
+
+namespace {
+
+// An entry under HKLM's App Paths key, made for the test and removed after.
+class AppPathsEntry {
+public:
+    explicit AppPathsEntry(const std::string& name)
+        : path_(std::string(appPathsKey) + "\\" + name) {
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, path_.c_str());
+        HKEY key = nullptr;
+        EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+    ~AppPathsEntry() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, path_.c_str()); }
+
+    void setDefault(const std::string& data, DWORD type = REG_SZ) const {
+        test::setRegistryString(HKEY_LOCAL_MACHINE, path_, "", data, type);
+    }
+    // Exactly these bytes, with no terminating zero added.
+    void setDefaultBytes(const std::string& data) const {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path_.c_str(), 0, KEY_SET_VALUE, &key),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(RegSetValueExA(key, "", 0, REG_BINARY, reinterpret_cast<const BYTE*>(data.data()),
+                                 static_cast<DWORD>(data.size())),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+
+private:
+    std::string path_;
+};
+
+class AppPathsTest : public ::testing::Test {
+protected:
+    AppPathsTest() : scratch_("app-paths") {
+        test::writeFile(program(), "program");
+        takeReports();
+    }
+
+    std::string program() const { return scratch_ / "app.exe"; }
+
+    // The reports of a call whose entry was read: the search, then the verdict.
+    static std::vector<Report> verdict(const std::string& name, bool located) {
+        return {info("Searching in AppPaths for: " + name, owner),
+                located ? info("Program located", owner) : warning("Program not located", owner)};
+    }
+    static std::vector<Report> searchOnly(const std::string& name) {
+        return {info("Searching in AppPaths for: " + name, owner)};
+    }
+
+    test::ScratchFolder scratch_;
+};
+
+} // namespace
+
+TEST_F(AppPathsTest, LocatesAnEntryWhosePathExistsAndNotOnceItIsDeleted) {
+    AppPathsEntry entry("vmsi-tests-app.exe");
+    entry.setDefault(program());
+    EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 1);
+    EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", true));
+
+    DeleteFileA(program().c_str());
+    EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 0);
+    EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", false));
+}
+
+TEST_F(AppPathsTest, AQuotedPathOrAnEnvironmentReferenceIsNotLocated) {
+    AppPathsEntry entry("vmsi-tests-app.exe");
+    entry.setDefault("\"" + program() + "\"");
+    EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 0);
+    EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", false));
+
+    const std::string reference = "%TEMP%\\vmsi-tests\\app-paths\\app.exe";
+    char expanded[MAX_PATH];
+    ExpandEnvironmentStringsA(reference.c_str(), expanded, sizeof expanded);
+    ASSERT_NE(GetFileAttributesA(expanded), INVALID_FILE_ATTRIBUTES)
+        << "the reference should name the program once expanded: " << expanded;
+    entry.setDefault(reference, REG_EXPAND_SZ);
+    EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 0);
+    EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", false));
+}
+
+TEST_F(AppPathsTest, AnEmptyNameReadsTheAppPathsKeysOwnDefaultValue) {
+    test::RegistryValueOverride ownDefault(HKEY_LOCAL_MACHINE, appPathsKey, "");
+    ownDefault.set(program());
+    EXPECT_EQ(checkIfAppInstalled(owner, ""), 1);
+    EXPECT_EQ(takeReports(), verdict("", true));
+
+    ownDefault.remove();
+    EXPECT_EQ(checkIfAppInstalled(owner, ""), 0);
+    EXPECT_EQ(takeReports(), searchOnly(""));
+}
+
+TEST_F(AppPathsTest, AMissingEntryOrDefaultValueEndsAfterTheSearchReport) {
+    EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-no-such-app.exe"), 0);
+    EXPECT_EQ(takeReports(), searchOnly("vmsi-tests-no-such-app.exe"));
+
+    AppPathsEntry entry("vmsi-tests-app.exe");
+    test::setRegistryString(HKEY_LOCAL_MACHINE, std::string(appPathsKey) + "\\vmsi-tests-app.exe",
+                            "Path", scratch_.path());
+    EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 0);
+    EXPECT_EQ(takeReports(), searchOnly("vmsi-tests-app.exe"));
+}
+
+TEST_F(AppPathsTest, DefaultValuesAreReadUpToTheirFirstZeroWithinTheBuffer) {
+    AppPathsEntry entry("vmsi-tests-app.exe");
+
+    // Stored without a terminating zero: the bytes read are the path.
+    entry.setDefaultBytes(program());
+    EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 1);
+    entry.setDefaultBytes(program() + std::string("\0trailing", 9));
+    EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 1);
+    takeReports();
+
+    // 259 characters and their zero fill the buffer exactly, as do 260 bytes
+    // without a zero; one more byte is a value too long to read.
+    entry.setDefault(std::string(259, 'x'));
+    EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 0);
+    EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", false));
+    entry.setDefaultBytes(std::string(260, 'x'));
+    EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 0);
+    EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", false));
+    for (std::size_t length : {std::size_t{260}, std::size_t{40000}}) {
+        entry.setDefault(std::string(length, 'x'));
+        EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 0) << length;
+        EXPECT_EQ(takeReports(), searchOnly("vmsi-tests-app.exe")) << length;
+    }
+}
+
+TEST_F(AppPathsTest, TheExportTakesNullAndOverlongNames) {
+    test::ShippedLibrary library;
+    using CheckIfAppInstalled = int(__stdcall*)(HWND, const char*);
+    auto checkExport = library.exportOf<CheckIfAppInstalled>("VMSI_CheckIfAppInstalled");
+    ASSERT_NE(checkExport, nullptr);
+
+    // A null name is the empty one: the App Paths key's own default value.
+    test::RegistryValueOverride ownDefault(HKEY_LOCAL_MACHINE, appPathsKey, "");
+    ownDefault.set(program());
+    EXPECT_EQ(checkExport(nullptr, nullptr), 1);
+    ownDefault.remove();
+    EXPECT_EQ(checkExport(nullptr, nullptr), 0);
+
+    for (std::size_t length : test::boundaryLengths) {
+        EXPECT_EQ(checkExport(nullptr, std::string(length, 'n').c_str()), 0) << length;
+    }
+}

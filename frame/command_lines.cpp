@@ -18,4 +18,13 @@ std::string launchCommandLine(const std::string& programPath, const std::string&
     return commandLine;
 }
 
+std::string catalogueConversionParameters(const std::string& oldCatalogue,
+                                          const std::string& newFolder,
+                                          const std::string& newFileName, LeadByteTest isLeadByte) {
+    const std::string quotedOld = '"' + oldCatalogue + '"';
+    const std::string quotedNew =
+        normalisePath('"' + newFolder + '\\' + newFileName + '"', isLeadByte);
+    return " -i -o " + quotedOld + " -n " + quotedNew;
+}
+
 } // namespace vmsi

@@ -2,6 +2,8 @@
 // platform calls, so that it also builds natively for fuzzing.
 #pragma once
 
+#include "path_normaliser.h"
+
 #include <string>
 
 namespace vmsi {
@@ -12,5 +14,15 @@ namespace vmsi {
 // exactly path, space, parameters (which ends in the space when the
 // parameters are empty).
 std::string launchCommandLine(const std::string& programPath, const std::string& parameters);
+
+// The parameters of the catalogue conversion tool:
+//   " -i -o " "<old catalogue>" " -n " "<new folder>\<new file name>"
+// The old catalogue's path goes in byte for byte. The new path is normalised
+// with its quotes, so a folder given with or without a trailing backslash
+// yields one backslash before the file name, and the normaliser's rule for
+// a leading backslash never applies. Empty texts still give every switch.
+std::string catalogueConversionParameters(const std::string& oldCatalogue,
+                                          const std::string& newFolder,
+                                          const std::string& newFileName, LeadByteTest isLeadByte);
 
 } // namespace vmsi

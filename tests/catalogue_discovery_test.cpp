@@ -206,16 +206,6 @@ TEST_F(CatalogueDiscoveryTest, DefaultFoldersAreTriedInTheirOwnOrder) {
     }
 }
 
-TEST_F(CatalogueDiscoveryTest, ANetworkInstallFolderKeepsItsTwoLeadingBackslashes) {
-    registerInstall(0, "\\\\vmsi-no-server\\share\\\\Old\\");
-    EXPECT_EQ(VMSI_CheckForQLMKDB(owner, nullptr), 0);
-    const auto reports = takeReports();
-    ASSERT_GE(reports.size(), 2u);
-    EXPECT_EQ(
-        reports[1],
-        info("Did not find database: \\\\vmsi-no-server\\share\\Old\\system\\pcdb.mdb", owner));
-}
-
 TEST_F(CatalogueDiscoveryTest, OnlyAPathThatFitsTheBufferIsHandedBack) {
     // A folder whose database path is 259 characters fits the MAX_PATH
     // buffer with its terminating zero; one character more does not, and is

@@ -28,4 +28,13 @@ std::string registrationCommandLine(const std::string& options, const std::strin
     return commandLine;
 }
 
+std::string catalogueConversionParameters(const std::string& oldCatalogue,
+                                          const std::string& newFolder,
+                                          const std::string& newFileName, LeadByteTest isLeadByte) {
+    const std::string quotedOld = '"' + oldCatalogue + '"';
+    const std::string quotedNew =
+        normalisePath('"' + newFolder + '\\' + newFileName + '"', isLeadByte);
+    return " -i -o " + quotedOld + " -n " + quotedNew;
+}
+
 } // namespace vmsi

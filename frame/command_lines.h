@@ -2,6 +2,8 @@
 // platform calls, so that it also builds natively for fuzzing.
 #pragma once
 
+#include "path_normaliser.h"
+
 #include <cstddef>
 #include <string>
 
@@ -21,5 +23,15 @@ std::string launchCommandLine(const std::string& programPath, const std::string&
 // one space, the component path in double quotes. Empty options leave two
 // spaces before the quote. Built whole, whatever the lengths.
 std::string registrationCommandLine(const std::string& options, const std::string& componentPath);
+
+// The parameters of the catalogue conversion tool:
+//   " -i -o " "<old catalogue>" " -n " "<new folder>\<new file name>"
+// The old catalogue's path goes in byte for byte. The new path is normalised
+// with its quotes, so a folder given with or without a trailing backslash
+// yields one backslash before the file name, and the normaliser's rule for
+// a leading backslash never applies. Empty texts still give every switch.
+std::string catalogueConversionParameters(const std::string& oldCatalogue,
+                                          const std::string& newFolder,
+                                          const std::string& newFileName, LeadByteTest isLeadByte);
 
 } // namespace vmsi

@@ -8,13 +8,9 @@
 
 namespace vmsi {
 
-namespace {
-
 bool isAnsiLeadByte(unsigned char byte) {
     return IsDBCSLeadByte(byte) != FALSE;
 }
-
-} // namespace
 
 Text normalisePath(Text path) {
     return normalisePath(std::move(path), isAnsiLeadByte);

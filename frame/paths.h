@@ -5,6 +5,10 @@
 
 namespace vmsi {
 
+// Whether the byte begins a double-byte character of the system ANSI code
+// page.
+bool isAnsiLeadByte(unsigned char byte);
+
 // The path normaliser with the lead-byte test of the system ANSI code page.
 Text normalisePath(Text path);
 

@@ -73,6 +73,45 @@ VMSI_API int __stdcall VMSI_CreateDesktopShortcut(HWND owner, int allUsersMode,
 VMSI_API int __stdcall VMSI_RemoveDesktopShortcut(HWND owner, int allUsersMode,
                                                   const char* shortcutFileName);
 
+/* Result buffers: VMSI_CheckForQLMKDB and VMSI_CheckForQLMK take a buffer
+ * without a size. The caller supplies MAX_PATH (260) bytes, or passes null
+ * when it only wants the result; no more than MAX_PATH bytes, terminating
+ * zero included, are ever written, and nothing when the result is 0. */
+
+/* Finds the catalogue database pcdb.mdb of an earlier Quillmark or older
+ * photo product: five registered installations, then three default folders
+ * under the Program Files folder, in a fixed order. 1 when found, its path in
+ * databasePath (MAX_PATH bytes); 0 when none is found or its path would not
+ * fit, and databasePath is left alone. */
+VMSI_API int __stdcall VMSI_CheckForQLMKDB(HWND owner, char* databasePath);
+
+/* Whether Quillmark version `version` is installed: the value "Version" under
+ * HKLM\Software\Vardo\QLMKInternalVersion\Version<version>. 1 when it
+ * exists, its text in versionText (MAX_PATH bytes, cut to fit; empty when the
+ * value is empty); 0 when it does not, and versionText is left alone. */
+VMSI_API int __stdcall VMSI_CheckForQLMK(HWND owner, int version, char* versionText);
+
+/* Starts toolFolder\DbMigrate.exe with the parameters
+ * -i -o "<oldCatalogue>" -n "<newFolder>\<newFileName>" and waits until it
+ * has ended, as VMSI_LaunchWait does. 1 when the tool ran (its exit code is
+ * not examined), 0 when it is missing or could not be started. */
+VMSI_API int __stdcall VMSI_LaunchDbMigrate(HWND owner, const char* toolFolder,
+                                            const char* oldCatalogue, const char* newFolder,
+                                            const char* newFileName);
+
+/* Creates or replaces baseFolder\fileFolder\favorite.txt holding the one
+ * line baseFolder\favourite followed by CR LF. Creates no folder. 1 when the
+ * line was written; 0 when the file could not be created or written. */
+VMSI_API int __stdcall VMSI_WriteFavorites(HWND owner, const char* baseFolder,
+                                           const char* fileFolder, const char* favourite);
+
+/* Deletes the files directly in parentFolder\cacheFolderName and then the
+ * folder; subfolders and files in use stay. The name must lie below the
+ * parent (no drive, no leading separator, no ".."), and a cache folder that
+ * is a junction or symbolic link is left alone. Always returns 0. */
+VMSI_API int __stdcall VMSI_RemoveQLMKCache(HWND owner, const char* parentFolder,
+                                            const char* cacheFolderName);
+
 #ifdef __cplusplus
 } /* extern "C" */
 

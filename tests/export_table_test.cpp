@@ -52,6 +52,11 @@ const std::map<std::string, std::string> headerSignatures = {
     {"VMSI_CheckVersionOfFile", Signature<decltype(VMSI_CheckVersionOfFile)>::text()},
     {"VMSI_CreateDesktopShortcut", Signature<decltype(VMSI_CreateDesktopShortcut)>::text()},
     {"VMSI_RemoveDesktopShortcut", Signature<decltype(VMSI_RemoveDesktopShortcut)>::text()},
+    {"VMSI_CheckForQLMKDB", Signature<decltype(VMSI_CheckForQLMKDB)>::text()},
+    {"VMSI_CheckForQLMK", Signature<decltype(VMSI_CheckForQLMK)>::text()},
+    {"VMSI_LaunchDbMigrate", Signature<decltype(VMSI_LaunchDbMigrate)>::text()},
+    {"VMSI_WriteFavorites", Signature<decltype(VMSI_WriteFavorites)>::text()},
+    {"VMSI_RemoveQLMKCache", Signature<decltype(VMSI_RemoveQLMKCache)>::text()},
 };
 
 // What the runner's table says the same function looks like.

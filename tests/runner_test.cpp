@@ -1,6 +1,7 @@
 // The action runner, run as a person would run it: its output streams and
 // its exit status.
 #include "export_table.h"
+#include "machine_keys.h"
 #include "scratch.h"
 
 #include <gtest/gtest.h>
@@ -82,6 +83,27 @@ TEST(Runner, ShowsTheTraceAndTheResultOfAnAction) {
     EXPECT_EQ(run.errors, "info: File to Launch: \\\\missing.exe\ninfo: Launch Params: \n"
                           "warning: That file doesn't exist\n");
     EXPECT_EQ(run.output, "result: 0\n");
+}
+
+TEST(Runner, ConvertsIntegersAndShowsAWrittenResultBuffer) {
+    test::MachineRegistryKey marker("Software\\Vardo\\QLMKInternalVersion\\Version-77");
+    marker.setString("Version", "4.0.7");
+    RunnerRun run = runRunner("VMSI_CheckForQLMK -77");
+    EXPECT_EQ(run.exitCode, 0u) << run.errors;
+    EXPECT_EQ(run.output, "result: 1\nbuffer: 4.0.7\n");
+    EXPECT_EQ(run.errors, "info: 4.0.7installed\n");
+
+    // Nothing found: the buffer was not written and is not shown.
+    run = runRunner("VMSI_CheckForQLMK 2147483647");
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(run.output, "result: 0\n");
+
+    for (const char* notAnInteger : {"four", "4.0", "2147483648", "-2147483649", "\"\"", "4x"}) {
+        run = runRunner(std::string("VMSI_CheckForQLMK ") + notAnInteger);
+        EXPECT_EQ(run.exitCode, 2u) << notAnInteger;
+        EXPECT_NE(run.errors.find("version must be a decimal integer"), std::string::npos)
+            << notAnInteger << " gave: " << run.errors;
+    }
 }
 
 TEST(Runner, PrintsTheIdentityOfTheLibraryItLoads) {

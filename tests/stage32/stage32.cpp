@@ -2,7 +2,8 @@
 // export through GetProcAddress with its declared number of 32-bit arguments
 // and checks that each removes exactly those from the stack, checks the
 // library's identity, reads one system file's version, and starts one program
-// and waits for it.
+// and waits for it. The other actions are given arguments under which they
+// find nothing and touch nothing.
 // Arguments: <path of the DLL> <path of a program for the launch>
 // (Unix paths are taken as Wine's Z: drive.)
 #include <windows.h>
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
     // Every action that reaches the platform is given a path that does not
     // exist, except the one version read and the one launch of a real program.
     const char* missing = "C:\\vmsi-stage32-missing";
+    char resultBuffer[MAX_PATH] = "untouched";
     const Call calls[] = {
         {"VMSI_Launch", 4, {0, text(missing), text("setup.exe"), text("")}, 0},
         {"VMSI_LaunchWait", 4, {0, text(missing), text("setup.exe"), text("")}, 0},
@@ -85,6 +87,11 @@ int main(int argc, char** argv) {
          4,
          {0, text(programFolder.c_str()), text(programName.c_str()), text("--exit=7")},
          1},
+        {"VMSI_CheckForQLMKDB", 2, {0, text(resultBuffer)}, 0},
+        {"VMSI_CheckForQLMK", 3, {0, 987654, text(resultBuffer)}, 0},
+        {"VMSI_LaunchDbMigrate", 5, {0, text(missing), text(""), text(""), text("")}, 0},
+        {"VMSI_WriteFavorites", 4, {0, text(missing), text("Cfg"), text("Pics")}, 0},
+        {"VMSI_RemoveQLMKCache", 3, {0, text(missing), text("Cache")}, 0},
     };
     for (const Call& call : calls) {
         void* function = reinterpret_cast<void*>(GetProcAddress(library, call.exportName));
@@ -102,6 +109,9 @@ int main(int argc, char** argv) {
                                                  std::to_string(result) + ", expected " +
                                                  std::to_string(call.expectedResult));
     }
+
+    check(std::string(resultBuffer) == "untouched",
+          "actions that found nothing left the result buffer alone");
 
     // GetDLLNameAndVersion takes two references to texts: two pointers.
     void* identityExport = reinterpret_cast<void*>(GetProcAddress(library, "GetDLLNameAndVersion"));

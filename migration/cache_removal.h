@@ -1,0 +1,22 @@
+// Deleting the product's cache folder: the files directly inside it, then
+// the folder itself. One level only; nothing outside the folder is touched.
+#pragma once
+
+#include "text.h"
+
+#include <windows.h>
+
+namespace vmsi {
+
+// Whether the cache folder's name names a folder strictly below its parent:
+// not absolute (no drive letter, no leading backslash or slash), no
+// component that climbs (".." and, as the platform strips trailing dots and
+// spaces, any other name made only of dots and spaces), and not the parent
+// itself (".").
+bool namesAFolderBelow(const Text& cacheFolderName);
+
+// Deletes every file directly in parentFolder\cacheFolderName, then the
+// folder; reports what could not be deleted. Always 0.
+int removeCacheFolder(HWND owner, const Text& parentFolder, const Text& cacheFolderName);
+
+} // namespace vmsi

@@ -1,0 +1,30 @@
+#include "catalogue_conversion.h"
+
+#include "VardoMSICustomActions.h"
+#include "command_lines.h"
+#include "launch.h"
+#include "paths.h"
+
+namespace vmsi {
+
+int convertCatalogue(HWND owner, const Text& toolFolder, const Text& oldCatalogue,
+                     const Text& newFolder, const Text& newFileName) {
+    const Text parameters =
+        catalogueConversionParameters(oldCatalogue, newFolder, newFileName, isAnsiLeadByte);
+    // The same path as the VMSI_LaunchWait export: finding, starting, waiting
+    // and reporting are all its work.
+    return launchAndWait(owner, toolFolder, "DbMigrate.exe", parameters) != 0 ? 1 : 0;
+}
+
+} // namespace vmsi
+
+// VMSI_LaunchDbMigrate: runs toolFolder\DbMigrate.exe on the old catalogue,
+// writing newFolder\newFileName, and waits until it has ended. 1 when it ran,
+// whatever its exit code; 0 when it is missing or could not be started.
+extern "C" int __stdcall VMSI_LaunchDbMigrate(HWND owner, const char* toolFolder,
+                                              const char* oldCatalogue, const char* newFolder,
+                                              const char* newFileName) {
+    return vmsi::convertCatalogue(
+        owner, vmsi::textFromArgument(toolFolder), vmsi::textFromArgument(oldCatalogue),
+        vmsi::textFromArgument(newFolder), vmsi::textFromArgument(newFileName));
+}

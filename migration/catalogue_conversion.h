@@ -1,0 +1,17 @@
+// Starting the catalogue conversion tool on an earlier catalogue and waiting
+// for it to end.
+#pragma once
+
+#include "text.h"
+
+#include <windows.h>
+
+namespace vmsi {
+
+// Starts toolFolder\DbMigrate.exe with " -i -o "<old>" -n "<new>"" through
+// the launch-and-wait action, which reports every step. 1 when the tool was
+// started and has ended, whatever its exit code; 0 otherwise.
+int convertCatalogue(HWND owner, const Text& toolFolder, const Text& oldCatalogue,
+                     const Text& newFolder, const Text& newFileName);
+
+} // namespace vmsi

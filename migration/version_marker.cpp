@@ -1,0 +1,56 @@
+#include "version_marker.h"
+
+#include "VardoMSICustomActions.h"
+#include "diagnostics.h"
+#include "handles.h"
+#include "registry.h"
+#include "result_buffer.h"
+
+#include <cstdio>
+
+namespace vmsi {
+
+namespace {
+constexpr const char* markerValueName = "Version";
+}
+
+bool registryValueExists(HKEY root, const Text& keyPath, const Text& valueName) {
+    RegistryKey key;
+    if (RegOpenKeyExA(root, keyPath.c_str(), 0, registryReadAccess, key.receive()) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    return RegQueryValueExA(key.get(), valueName.c_str(), nullptr, nullptr, nullptr, nullptr) ==
+           ERROR_SUCCESS;
+}
+
+Text versionMarkerKeyPath(int version) {
+    char keyPath[64];
+    std::snprintf(keyPath, sizeof keyPath, "Software\\Vardo\\QLMKInternalVersion\\Version%i",
+                  version);
+    return keyPath;
+}
+
+int checkInstalledVersion(HWND owner, int version, char* versionText) {
+    const Text keyPath = versionMarkerKeyPath(version);
+    if (!registryValueExists(HKEY_LOCAL_MACHINE, keyPath, markerValueName)) {
+        // The same text whatever version was asked for.
+        reportWarning(owner, "Quillmark4 Not Installed");
+        return 0;
+    }
+    // The value's presence alone decides: an empty or unreadable text still
+    // gives 1, and the buffer then holds the empty text.
+    const Text text = readRegistryString(HKEY_LOCAL_MACHINE, keyPath, markerValueName);
+    reportInformation(owner, text + "installed");
+    copyToResultBuffer(versionText, text);
+    return 1;
+}
+
+} // namespace vmsi
+
+// VMSI_CheckForQLMK: whether the marker of the given Quillmark version is in
+// the registry. 1 and its text in versionText (MAX_PATH bytes) when it is;
+// 0 when it is not, and the buffer is left alone.
+extern "C" int __stdcall VMSI_CheckForQLMK(HWND owner, int version, char* versionText) {
+    return vmsi::checkInstalledVersion(owner, version, versionText);
+}

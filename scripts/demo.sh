@@ -1,17 +1,107 @@
 #!/usr/bin/env bash
-# Builds the product and shows it working: loads the library's trace variant
-# under Wine, asks it for its identity and runs the launch actions, printing
-# every diagnostic text and result.
-#   scripts/demo.sh
+# Builds the product and shows it working: the story of an install, told by
+# the library's own diagnostic texts. It runs in a scratch Wine prefix (a
+# fresh copy of the project's), seeds the traces of an earlier installation
+# there, and runs each action through the action runner, vmsi-run, which
+# loads the library's trace variant and prints every step and result.
+#   scripts/demo.sh [--no-build]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
-scripts/setup.sh
-scripts/build.sh --no-setup
+if [ "${1:-}" != "--no-build" ]; then
+    scripts/setup.sh
+    scripts/build.sh --no-setup >/dev/null
+fi
 . scripts/wine-env.sh
+ensure_wine_prefix
 
+# The scratch prefix: what the story changes never reaches the project's own.
+demo_prefix="$root/build/demo-prefix"
+rm -rf "$demo_prefix"
+cp -a "$WINEPREFIX" "$demo_prefix"
+export WINEPREFIX="$demo_prefix"
 start_wine_server
-trap stop_wine_server EXIT
+trap 'stop_wine_server; rm -rf "$demo_prefix"' EXIT
+
+drive_c="$WINEPREFIX/drive_c"
+user=$(whoami)
+runner=(env WINEDEBUG=-all "$WINE64" "$root/dist/win64/vmsi-run.exe")
+reg() { "$WINE64" reg "$@" >/dev/null 2>&1; }
+
+if [ -t 1 ]; then
+    say() { printf '\n\033[1m%s\033[0m\n' "$*"; }
+else
+    say() { printf '\n%s\n' "$*"; }
+fi
+run() {
+    printf '$ vmsi-run'
+    printf ' "%s"' "$@"
+    printf '\n'
+    "${runner[@]}" "$@" 2>&1 | sed 's/^/  /' || true
+}
+
+echo "== The story of an install, in a scratch Wine prefix =="
+echo "(the 64-bit test build of the same sources runs here; 32-bit Wine is emulated and slow)"
+
+say "The machine before the install:"
+echo "  an earlier photo product, Lensmith, left its catalogue and its registry key;"
+echo "  Quillmark 4 left its version marker; the Start menu has a Quillmark shortcut;"
+echo "  the old version left a cache folder with three files, one of them read-only."
+lensmith="$drive_c/Program Files/Vardo Software Inc/Vardo Lensmith"
+mkdir -p "$lensmith/System"
+echo "catalogue of 12,408 photos" > "$lensmith/System/pcdb.mdb"
+reg add 'HKLM\Software\Vardo\Vardo Lensmith\1.0\Install' /v Directory /d 'C:\Program Files\Vardo Software Inc\Vardo Lensmith\' /f
+reg add 'HKLM\Software\Vardo\QLMKInternalVersion\Version4' /v Version /d '4.0.2' /f
+programs="$drive_c/users/$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
+mkdir -p "$programs/Quillmark"
+echo "[InternetShortcut]" > "$programs/Quillmark/Quillmark.lnk"
+cache="$drive_c/users/$user/AppData/Local/Quillmark/Cache"
+mkdir -p "$cache"
+for i in 1 2 3; do echo "thumbnail $i" > "$cache/thumb$i.bin"; done
+chmod a-w "$cache/thumb3.bin"
+tools="$drive_c/Program Files/Quillmark/Tools"
+mkdir -p "$tools" "$drive_c/users/$user/Documents/Quillmark/Settings"
+# The conversion tool is a stand-in that prints the command line it received.
+cp "$root/build/win64/bin/recorder.exe" "$tools/DbMigrate.exe"
+
+say "1. The installer loads the library and asks who it is."
+run GetDLLNameAndVersion
+
+say "2. Is Quillmark 4 installed? Its version marker says so."
+run VMSI_CheckForQLMK 4
+run VMSI_CheckForQLMK 5
+
+say "3. Where is the earlier catalogue? Five registered installations, then three default folders."
+found=$("${runner[@]}" VMSI_CheckForQLMKDB 2>/dev/null | sed -n 's/^buffer: //p' | tr -d '\r')
+run VMSI_CheckForQLMKDB
+
+say "4. Start the conversion tool on it and wait until it has ended."
+run VMSI_LaunchDbMigrate 'C:\Program Files\Quillmark\Tools\' "$found" "C:\\users\\$user\\Documents\\Quillmark\\" 'catalog.qdb'
+
+say "   A helper of the new version runs once, and the installer waits for it."
+run VMSI_LaunchWait 'C:\windows\system32' cmd.exe '/c echo Quillmark settings are ready'
+
+say "5. Write the favourites file: one line, the user's pictures folder."
+run VMSI_WriteFavorites "C:\\users\\$user\\" 'Documents\Quillmark\Settings' 'Pictures'
+printf '  favorite.txt holds (^M$ is CR LF): '
+cat -A "$drive_c/users/$user/Documents/Quillmark/Settings/favorite.txt"
+
+say "6. Put the program's Start-menu shortcut on the current user's desktop (mode 0)."
+run VMSI_CreateDesktopShortcut 0 Quillmark Quillmark.lnk
+say "   Running it again never overwrites what is there."
+run VMSI_CreateDesktopShortcut 0 Quillmark Quillmark.lnk
+
+say "7. Is the new program registered under App Paths yet? Not in this story."
+run VMSI_CheckIfAppInstalled Quillmark.exe
+
+say "8. At uninstall: remove the desktop shortcut, and the cache folder (its result is always 0)."
+run VMSI_RemoveDesktopShortcut 0 Quillmark.lnk
+run VMSI_RemoveQLMKCache "C:\\users\\$user\\AppData\\Local\\Quillmark" Cache
+[ -e "$cache" ] && echo "  the cache folder is still there" || echo "  the cache folder is gone"
+echo "  (every folder lists an entry \".\", which cannot be deleted as a file: that warning is expected)"
+
+say "A refusal: a cache folder name that climbs out of its parent touches nothing."
+run VMSI_RemoveQLMKCache "C:\\users\\$user\\AppData\\Local\\Quillmark" '..\..\Roaming'
+
 echo
-echo "== The library under Wine (the 64-bit test build of the same sources runs here; 32-bit Wine is emulated and slow) =="
-"$WINE64" dist/win64/vmsi-demo.exe
+echo "Every export: $root/dist/win64/vmsi-run.exe --list; every text: docs/actions.md"

@@ -28,7 +28,7 @@ ensure_wine_prefix() {
 # whatever output handles they inherit open: they are started here, with
 # nothing to inherit, so that no caller reading a pipe waits on them.
 start_wine_server() {
-    "$WINESERVER" -p
+    "$WINESERVER" -p 2>/dev/null || true # already running is fine
     "$WINE64" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 # Also ends what the shell left behind (opening a folder starts explorer.exe).

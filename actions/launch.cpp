@@ -5,8 +5,7 @@
 #include "diagnostics.h"
 #include "handles.h"
 #include "paths.h"
-
-#include <vector>
+#include "processes.h"
 
 namespace vmsi {
 
@@ -47,26 +46,15 @@ int launchAndWait(HWND owner, const Text& folder, const Text& fileName, const Te
         return 0;
     }
 
-    const Text commandLine = launchCommandLine(path, parameters);
-    std::vector<char> commandLineBuffer(commandLine.begin(), commandLine.end());
-    commandLineBuffer.push_back('\0');
-
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION created = {};
-    // The path that was tested is the program started: given as the
-    // application name, the platform never tries the pieces of an unquoted
-    // path with spaces (C:\Program.exe for C:\Program Files\...).
-    const bool started = commandLineBuffer.size() <= commandLineLimit &&
-                         CreateProcessA(path.c_str(), commandLineBuffer.data(), nullptr, nullptr,
-                                        FALSE, 0, nullptr, nullptr, &startup, &created) != FALSE;
-    if (!started) {
+    // The path that was tested is the program started.
+    std::optional<ProcessInformation> process =
+        startProcess(path, launchCommandLine(path, parameters));
+    if (!process) {
         reportWarning(owner, "CreateProcess failed.");
         return 0;
     }
-    ProcessInformation process(created);
-    WaitForSingleObject(process.process.get(), INFINITE);
-    process.close();
+    WaitForSingleObject(process->process.get(), INFINITE);
+    process->close();
     return 1;
 }
 

@@ -5,6 +5,7 @@
 #include "diagnostics.h"
 #include "handles.h"
 #include "paths.h"
+#include "processes.h"
 #include "registry.h"
 
 #include <algorithm>
@@ -16,29 +17,6 @@ namespace vmsi {
 namespace {
 
 constexpr const char* appPathsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths";
-
-// Starts the program shown (SW_SHOW) and lets it run on its own: both handles
-// are closed at once and its end is not waited for.
-bool startWithoutWaiting(const Text& programPath, const Text& commandLine) {
-    if (programPath.empty() || commandLine.size() >= commandLineLimit) {
-        return false;
-    }
-    std::vector<char> commandLineBuffer(commandLine.begin(), commandLine.end());
-    commandLineBuffer.push_back('\0');
-
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOW;
-    PROCESS_INFORMATION created = {};
-    if (!CreateProcessA(programPath.c_str(), commandLineBuffer.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, nullptr, &startup, &created)) {
-        return false;
-    }
-    ProcessInformation process(created);
-    process.close();
-    return true;
-}
 
 } // namespace
 
@@ -54,7 +32,8 @@ int registerComponent(HWND owner, const Text& options, const Text& folder, const
     // program search, a regsvr32.exe planted in the installer's folder or the
     // current folder would run with the installer's rights. The command line
     // still names it "regsvr32", as the tool expects to see itself.
-    if (!startWithoutWaiting(systemFilePath("regsvr32.exe"), commandLine)) {
+    // Shown, and not waited for: both handles are closed at once.
+    if (!startProcess(systemFilePath("regsvr32.exe"), commandLine, SW_SHOW)) {
         reportWarning(owner, "CreateProcess failed.");
         return 0;
     }

@@ -101,6 +101,9 @@ struct ProcessInformation {
     explicit ProcessInformation(const PROCESS_INFORMATION& created)
         : process(created.hProcess), thread(created.hThread), processId(created.dwProcessId),
           threadId(created.dwThreadId) {}
+    ProcessInformation(ProcessInformation&&) = default;
+    ProcessInformation& operator=(ProcessInformation&&) = default;
+    ~ProcessInformation() { close(); }
 
     // Closes the process handle and then the thread handle.
     void close() {

@@ -2,7 +2,7 @@
 // by the test, built with wixl on the Unix side, installed with the prefix's
 // own msiexec, and its verbose log read back.
 //
-// The packages register nothing (the product registration actions are
+// Composed packages register nothing (the product registration actions are
 // conditioned out), so the same package may be installed again and again.
 #pragma once
 
@@ -15,25 +15,24 @@ namespace vmsi::test {
 
 using PropertyValues = std::vector<std::pair<Text, Text>>;
 
-// One custom action of a package, by its Id.
+// One custom action of a package: its Id and the entry it runs.
 struct PackageCall {
     Text id;
     Text entry;
 };
 
 struct InstallOutcome {
-    DWORD exitCode = 0;
+    DWORD exitCode = ~DWORD(0);
     Text log;
 
     // The property's value at the end of the installation, from the log's
     // closing list; "<unset>" when the list lacks it.
     Text property(const Text& name) const;
-    // A property as it was just after the call (see TestPackage::immediate).
-    Text propertyAfter(const PackageCall& call, const Text& name) const;
+    // <ENTRY>_RESULT, or another property, as it was just after the call.
+    Text resultAfter(const PackageCall& call, const Text& suffix = "RESULT") const;
     // The log lines the call's entry wrote, without the "<entry>: " in front;
     // a text that holds a line break is one item.
     std::vector<Text> linesOf(const PackageCall& call) const;
-    bool started(const PackageCall& call) const;
 };
 
 class TestPackage {
@@ -41,32 +40,35 @@ public:
     explicit TestPackage(const Text& name);
 
     // Sets the properties (taken literally, never as formatted text), runs
-    // the entry as an immediate action and copies each property of
-    // `remembered` for propertyAfter.
+    // the entry as an immediate action and keeps <ENTRY>_RESULT, and
+    // <ENTRY>_<textSuffix> when given, for resultAfter.
     PackageCall immediate(const Text& entry, const PropertyValues& properties,
-                          const std::vector<Text>& remembered = {});
+                          const Text& textSuffix = "");
     // Runs the entry as a deferred action whose CustomActionData a type-51
     // action sets from this formatted text, as packages do.
     PackageCall deferred(const Text& entry, const Text& customActionData);
-    // A property of the package's Property table, taken literally.
-    void property(const Text& name, const Text& value);
 
-    // Builds the package and installs it silently with a verbose log; the
-    // command line may add PROPERTY=value pairs.
+    // Builds the composed package and installs it silently with a verbose
+    // log; the command line may add PROPERTY=value pairs.
     InstallOutcome install(const Text& commandLineProperties = "");
+    // The same for a complete source, built in the package's folder, where
+    // the files it names beside it are put.
+    InstallOutcome installSource(const Text& source, const Text& commandLineProperties = "");
+    // Removes the package last installed; msiexec's exit code.
+    DWORD uninstall();
 
     const ScratchFolder& folder() const { return folder_; }
 
 private:
+    void setProperty(const Text& name, const Text& formattedValue, int& sequence);
+
     Text name_;
     ScratchFolder folder_;
-    Text properties_;
     Text actions_;
     Text sequence_;
     int immediateSequence_ = 1001; // after CostFinalize, before InstallValidate
-    int deferredSequence_ = 4001;  // between InstallInitialize and InstallFinalize
-    int calls_ = 0;
-    int settings_ = 0;
+    int deferredSequence_ = 4001;  // between InstallFiles and InstallFinalize
+    int actionCount_ = 0;
 };
 
 } // namespace vmsi::test

@@ -1,21 +1,33 @@
 #!/usr/bin/env bash
 # Checks the built libraries' export and import tables:
-#  - every export of the export list is exported under its undecorated name,
-#    and nothing else is;
+#  - every export of its export list is exported under its undecorated name,
+#    and nothing else is: the main library and its trace variant against
+#    the library's list, the Windows Installer library against its own;
+#  - the Windows Installer library has one entry Msi<Action> per action
+#    VMSI_<Action> of the main library, each taking one 4-byte handle;
 #  - the 32-bit import library names each export with the argument bytes of
 #    the export list (_Name@N), which the compiler derives from the function's
 #    prototype: a wrong count does not link;
 #  - only system DLLs on the KnownDLLs list are imported: no mingw runtime and
 #    not version.dll.
-# Usage: check_binary_tables.sh DIST_FOLDER EXPORTS.def
+# Usage: check_binary_tables.sh DIST_FOLDER EXPORTS.def MSI_EXPORTS.def
 set -uo pipefail
 dist=$1
 def=$2
+msi_def=$3
 failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 
-expected=$(grep -E '^\s+[A-Za-z_]+@[0-9]+' "$def" | awk '{print $1}' | sort)
+listed() { grep -E '^\s+[A-Za-z_]+@[0-9]+' "$1" | awk '{print $1}' | sort; }
+expected=$(listed "$def")
 expected_names=$(echo "$expected" | sed 's/@.*//' | sort)
+msi_expected_names=$(listed "$msi_def" | sed 's/@.*//' | sort)
+entries_by_rule=$(echo "$expected" | sed -n 's/^VMSI_\(.*\)@[0-9]*$/Msi\1@4/p' | sort)
+if [ "$(listed "$msi_def")" != "$entries_by_rule" ]; then
+    fail "$msi_def lists [$(listed "$msi_def" | xargs)], expected [$(echo $entries_by_rule)]"
+else
+    echo "ok: $msi_def lists Msi<Action>@4 for every action"
+fi
 allowed='^(kernel32|advapi32|user32|shell32|msvcrt|ole32|gdi32|shlwapi|comdlg32|msi)\.dll$'
 
 for platform in win32 win64; do
@@ -23,13 +35,16 @@ for platform in win32 win64; do
         win32) objdump=i686-w64-mingw32-objdump ;;
         win64) objdump=x86_64-w64-mingw32-objdump ;;
     esac
-    for dll in "$dist/$platform/VardoMSICustomActions.dll" "$dist/$platform/VardoMSICustomActionsTrace.dll"; do
+    for library in VardoMSICustomActions VardoMSICustomActionsTrace VardoMSICustomActionsMsi; do
+        dll="$dist/$platform/$library.dll"
+        names=$expected_names
+        [ "$library" = VardoMSICustomActionsMsi ] && names=$msi_expected_names
         [ -f "$dll" ] || { fail "$dll is missing"; continue; }
         tables=$($objdump -p "$dll")
         exported=$(echo "$tables" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
             sed -n 's/^\s*\[ *[0-9]*\] \([^ ]*\)$/\1/p' | sort)
-        if [ "$exported" != "$expected_names" ]; then
-            fail "$dll exports [$(echo $exported)], expected [$(echo $expected_names)]"
+        if [ "$exported" != "$names" ]; then
+            fail "$dll exports [$(echo $exported)], expected [$(echo $names)]"
         else
             echo "ok: $dll exports $(echo $exported)"
         fi

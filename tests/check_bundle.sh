@@ -18,9 +18,11 @@ expected="README.txt
 VardoMSICustomActions.def
 VardoMSICustomActions.dll
 VardoMSICustomActions.h
+VardoMSICustomActionsMsi.dll
 VardoMSICustomActionsTrace.dll
 actions.md
 libVardoMSICustomActions.dll.a
+msi.md
 vmsi-run.exe"
 actual=$(cd "$unpack/$name" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 if [ "$actual" != "$expected" ]; then
@@ -29,6 +31,8 @@ if [ "$actual" != "$expected" ]; then
 fi
 grep -q "VardoMSICustomActions $version " "$unpack/$name/README.txt" ||
     { echo "FAILED: README.txt does not name version $version"; exit 1; }
-cmp -s "$unpack/$name/VardoMSICustomActions.dll" "$root/dist/win32/VardoMSICustomActions.dll" ||
-    { echo "FAILED: the bundled library is not the built one"; exit 1; }
+for library in VardoMSICustomActions VardoMSICustomActionsMsi; do
+    cmp -s "$unpack/$name/$library.dll" "$root/dist/win32/$library.dll" ||
+        { echo "FAILED: the bundled $library.dll is not the built one"; exit 1; }
+done
 echo "ok: $zip holds the $(echo "$expected" | wc -l) expected files"

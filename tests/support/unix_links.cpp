@@ -6,8 +6,6 @@
 
 namespace vmsi::test {
 
-namespace {
-
 // Wine forks and executes a Unix program without giving the caller a
 // process handle to wait on, so the command touches a marker file when it
 // is done and the marker is waited for.
@@ -35,8 +33,6 @@ void runUnixShellCommand(const Text& command) {
     }
     DeleteFileA(marker.c_str());
 }
-
-} // namespace
 
 Text unixPathOf(const Text& windowsPath) {
     using UnixFileName = char*(CDECL*)(const WCHAR*);

@@ -12,6 +12,11 @@
 
 namespace vmsi::test {
 
+// Runs a command line of the Unix shell and waits until it has ended. Its
+// text goes between double quotes of a sh -c command: quote inside it with
+// single quotes.
+void runUnixShellCommand(const Text& command);
+
 // The Unix path of a Windows path in the prefix (Wine's own mapping), and
 // the Windows path of a Unix path (through the Z: drive).
 Text unixPathOf(const Text& windowsPath);

@@ -1,0 +1,58 @@
+// What every Windows Installer entry point does around its action: reads the
+// action's arguments from properties (immediate) or from CustomActionData
+// (deferred), sends the action's reports to the install log, sets the result
+// properties and tells the installer whether to go on.
+#pragma once
+
+#include "export_table.h"
+#include "text.h"
+
+#include <windows.h>
+
+#include <msi.h>
+
+#include <string_view>
+#include <vector>
+
+namespace vmsi::msi {
+
+// The arguments of one call, in the order of the action's export.
+class Arguments {
+public:
+    Arguments(std::vector<Text> texts, std::vector<int> integers)
+        : texts_(std::move(texts)), integers_(std::move(integers)) {}
+
+    const Text& text(std::size_t index) const { return texts_.at(index); }
+    int integer(std::size_t index) const { return integers_.at(index); }
+
+private:
+    std::vector<Text> texts_;
+    std::vector<int> integers_; // the value of each integer argument, 0 for texts
+};
+
+// Runs the action with null as its owner window. Buffer actions get a
+// MAX_PATH result buffer.
+using ActionCall = int (*)(const Arguments& arguments, char* resultBuffer);
+
+struct EntryDescription {
+    const char* name; // the export, also the stem of its property names
+    const tools::ExportDescription& action;
+    const char* resultTextName; // buffer actions: the property suffix of the text handed back
+};
+
+// The action runner's description of an export; a name it lacks does not
+// compile where this is evaluated as a constant.
+constexpr const tools::ExportDescription& describedExport(std::string_view name) {
+    for (const tools::ExportDescription& description : tools::exportTable) {
+        if (name == description.name) {
+            return description;
+        }
+    }
+    throw "no such export";
+}
+
+// ERROR_SUCCESS, or ERROR_INSTALL_FAILURE when the action gave 0 and the
+// package asked for that to fail the installation.
+UINT runEntry(MSIHANDLE session, const EntryDescription& entry, ActionCall call) noexcept;
+
+} // namespace vmsi::msi

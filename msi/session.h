@@ -1,0 +1,51 @@
+// What an entry point asks of the install session it is given: properties,
+// whether it runs deferred, and lines in the install log.
+#pragma once
+
+#include "diagnostics.h"
+#include "text.h"
+
+#include <windows.h>
+
+#include <msi.h>
+#include <msiquery.h>
+
+namespace vmsi::msi {
+
+class Session {
+public:
+    explicit Session(MSIHANDLE handle) : handle_(handle) {}
+
+    // The property's value, or the empty text when it is not set.
+    Text property(const Text& name) const;
+    // Setting the empty text removes the property.
+    void setProperty(const Text& name, const Text& value) const;
+
+    // Deferred, rollback and commit actions run from the install script:
+    // they read CustomActionData and may not set properties.
+    bool runsFromScript() const;
+
+    // One INSTALLMESSAGE_INFO line "<source>: info: <text>" or
+    // "<source>: warning: <text>", the text exactly as given.
+    void log(const Text& source, const Text& text, Severity severity) const;
+
+private:
+    MSIHANDLE handle_;
+};
+
+// For the life of the object, every report of an action goes to this
+// session's log under the entry's name. Entries run one at a time on the
+// installer's thread; the scope belongs to that thread.
+class ReportingScope {
+public:
+    ReportingScope(const Session& session, const char* entryName);
+    ~ReportingScope();
+    ReportingScope(const ReportingScope&) = delete;
+    ReportingScope& operator=(const ReportingScope&) = delete;
+};
+
+// Formatted text of the installer: brackets and braces would be taken as
+// property references and groups, so each one is written as [\c].
+Text literalFormattedText(const Text& text);
+
+} // namespace vmsi::msi

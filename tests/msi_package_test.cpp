@@ -1,0 +1,347 @@
+// The Windows Installer entry points in real packages: built with wixl from
+// sources written here, installed with the prefix's own msiexec, each action
+// checked by what it did, by its result properties and by its texts in the
+// verbose log.
+#include "machine_keys.h"
+#include "msi_package.h"
+#include "scratch.h"
+#include "unix_links.h"
+
+#include <gtest/gtest.h>
+
+#include <list>
+
+using namespace vmsi::test;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+constexpr DWORD installFailure = ERROR_INSTALL_FAILURE; // msiexec's exit code, 1603
+const std::string explorerKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\";
+
+// The call's texts in the log, then the entry's "Action result" line; for an
+// immediate call also its <ENTRY>_RESULT just after it.
+void expectCall(const InstallOutcome& outcome, const PackageCall& call, int result, Lines lines,
+                bool immediate = true) {
+    lines.push_back("info: Action result: " + std::to_string(result));
+    EXPECT_EQ(outcome.linesOf(call), lines) << call.id << " " << call.entry;
+    if (immediate) {
+        EXPECT_EQ(outcome.resultAfter(call), std::to_string(result))
+            << call.id << " " << call.entry;
+    }
+}
+
+// Everything the actions work on: programs, a component, a versioned file,
+// shortcut folders, an earlier catalogue and the registry keys that point at
+// them, a cache folder.
+class MsiPackageTest : public ::testing::Test {
+protected:
+    MsiPackageTest()
+        : world_("msi-world"), earlierCatalogue_("Software\\Vardo\\Quillmark\\4.0"),
+          versionMarker_("Software\\Vardo\\QLMKInternalVersion\\Version5"),
+          appPath_("Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\VmsiMsiTest.exe") {
+        for (const char* folder :
+             {"Launched", "Tools", "Components", "Versioned", "Desktop", "Programs\\Quillmark",
+              "Quillmark4\\system", "Favourites", "Fav;s", "Cache", "New"}) {
+            makeFolders(w(folder));
+        }
+        for (const char* copy :
+             {"Launched\\viewer.exe", "Tools\\tool.exe", "Tools\\DbMigrate.exe"}) {
+            copyFileOrFail(besideThisProgram("recorder.exe"), w(copy));
+        }
+        copyFileOrFail(besideThisProgram("VmsiSelfRegistering.dll"),
+                       w("Components\\VmsiSelfRegistering.dll"));
+        copyFileOrFail(besideThisProgram("VmsiVersion5123.dll"),
+                       w("Versioned\\VmsiVersion5123.dll"));
+        // The installer asks the shell for its folders as it starts, and
+        // Wine's shell then rewrites Shell Folders from User Shell Folders.
+        for (const char* key : {"Shell Folders", "User Shell Folders"}) {
+            for (const char* folder : {"Desktop", "Programs"}) {
+                folders_.emplace_back(HKEY_CURRENT_USER, explorerKey + key, folder);
+                folders_.back().set(w(folder));
+            }
+        }
+        writeFile(w("Programs\\Quillmark\\Quillmark.lnk"), "user shortcut");
+        writeFile(w("Desktop\\Old.lnk"), "old shortcut");
+        writeFile(catalogue(), "catalogue");
+        earlierCatalogue_.setString("InstallLocation", w("Quillmark4"));
+        versionMarker_.setString("Version", "5.0.2");
+        appPath_.setString("", w("Tools\\tool.exe"));
+        writeFile(w("Cache\\a.tmp"), "a");
+    }
+
+    std::string w(const std::string& relative = "") const {
+        return relative.empty() ? world_.path() : world_ / relative;
+    }
+    std::string catalogue() const { return w("Quillmark4\\system\\pcdb.mdb"); }
+    bool exists(const std::string& relative) const {
+        return GetFileAttributesA(w(relative).c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+    std::string recordedCommandLine(const std::string& program) const {
+        return recordField(readFile(program + ".record").value_or(""), "commandLine");
+    }
+
+    ScratchFolder world_;
+    std::list<RegistryValueOverride> folders_;
+    MachineRegistryKey earlierCatalogue_;
+    MachineRegistryKey versionMarker_;
+    MachineRegistryKey appPath_;
+};
+
+} // namespace
+
+TEST_F(MsiPackageTest, ImmediateEntriesReadTheirPropertiesAndSetTheirResults) {
+    TestPackage package("immediate");
+    // First, as it always gives 0: no fail request, so the installation goes on.
+    const PackageCall cache =
+        package.immediate("MsiRemoveQLMKCache", {{"MSIREMOVEQLMKCACHE_PARENTFOLDER", w()},
+                                                 {"MSIREMOVEQLMKCACHE_CACHEFOLDERNAME", "Cache"}});
+    const PackageCall launch =
+        package.immediate("MsiLaunch", {{"MSILAUNCH_FOLDER", w("Launched")},
+                                        {"MSILAUNCH_FILENAME", "viewer.exe"},
+                                        {"MSILAUNCH_PARAMETERS", "[a] {b}"}});
+    const PackageCall wait =
+        package.immediate("MsiLaunchWait", {{"MSILAUNCHWAIT_FOLDER", w("Tools\\")},
+                                            {"MSILAUNCHWAIT_FILENAME", "tool.exe"},
+                                            {"MSILAUNCHWAIT_PARAMETERS", "--exit=3 waited"}});
+    // The same entry again: a property changed, the others kept.
+    const PackageCall missing =
+        package.immediate("MsiLaunchWait", {{"MSILAUNCHWAIT_FILENAME", "missing.exe"}});
+    const PackageCall registration =
+        package.immediate("MsiRegister", {{"MSIREGISTER_OPTIONS", "/s"},
+                                          {"MSIREGISTER_FOLDER", w("Components")},
+                                          {"MSIREGISTER_FILENAME", "VmsiSelfRegistering.dll"}});
+    const PackageCall appPath = package.immediate(
+        "MsiCheckIfAppInstalled", {{"MSICHECKIFAPPINSTALLED_PROGRAMNAME", "VmsiMsiTest.exe"}});
+    const PackageCall version = package.immediate(
+        "MsiCheckVersionOfFile", {{"MSICHECKVERSIONOFFILE_FOLDER", w("Versioned")},
+                                  {"MSICHECKVERSIONOFFILE_FILENAME", "VmsiVersion5123.dll"},
+                                  {"MSICHECKVERSIONOFFILE_FIRST", "5"},
+                                  {"MSICHECKVERSIONOFFILE_SECOND", "+1"},
+                                  {"MSICHECKVERSIONOFFILE_THIRD", "2"},
+                                  {"MSICHECKVERSIONOFFILE_FOURTH", "4"}});
+    const PackageCall notAnInteger =
+        package.immediate("MsiCheckVersionOfFile", {{"MSICHECKVERSIONOFFILE_FOURTH", "3.0"}});
+    // The mode is never set: a missing integer is 0, the current user's folders.
+    const PackageCall copy =
+        package.immediate("MsiCreateDesktopShortcut",
+                          {{"MSICREATEDESKTOPSHORTCUT_PROGRAMGROUP", "Quillmark"},
+                           {"MSICREATEDESKTOPSHORTCUT_SHORTCUTFILENAME", "Quillmark.lnk"}});
+    const PackageCall removal = package.immediate(
+        "MsiRemoveDesktopShortcut", {{"MSIREMOVEDESKTOPSHORTCUT_ALLUSERSMODE", "0"},
+                                     {"MSIREMOVEDESKTOPSHORTCUT_SHORTCUTFILENAME", "Old.lnk"}});
+    const PackageCall discovery = package.immediate("MsiCheckForQLMKDB", {}, "DATABASEPATH");
+    const PackageCall marker =
+        package.immediate("MsiCheckForQLMK", {{"MSICHECKFORQLMK_VERSION", "5"}}, "VERSIONTEXT");
+    const PackageCall noMarker =
+        package.immediate("MsiCheckForQLMK", {{"MSICHECKFORQLMK_VERSION", "6"}}, "VERSIONTEXT");
+    const PackageCall conversion =
+        package.immediate("MsiLaunchDbMigrate", {{"MSILAUNCHDBMIGRATE_TOOLFOLDER", w("Tools")},
+                                                 {"MSILAUNCHDBMIGRATE_OLDCATALOGUE", catalogue()},
+                                                 {"MSILAUNCHDBMIGRATE_NEWFOLDER", w("New")},
+                                                 {"MSILAUNCHDBMIGRATE_NEWFILENAME", "pcdb.mdb"}});
+    const PackageCall favourites =
+        package.immediate("MsiWriteFavorites", {{"MSIWRITEFAVORITES_BASEFOLDER", w()},
+                                                {"MSIWRITEFAVORITES_FILEFOLDER", "Favourites"},
+                                                {"MSIWRITEFAVORITES_FAVOURITE", "Summer [2024]"}});
+
+    const InstallOutcome outcome = package.install();
+    ASSERT_EQ(outcome.exitCode, 0u) << outcome.log;
+
+    EXPECT_FALSE(exists("Cache"));
+    expectCall(outcome, cache, 0,
+               {"info: QLMK Cache Folder = " + w("Cache"),
+                "warning: Unable to delete file: " + w("Cache\\.")});
+
+    const auto launched = waitForFile(w("Launched\\viewer.exe.record"));
+    EXPECT_EQ(recordField(launched.value_or(""), "arg2"), "{b}");
+    expectCall(
+        outcome, launch, 1,
+        {"info: File to Launch: " + w("Launched\\viewer.exe"), "info: Launch Params: [a] {b}"});
+
+    EXPECT_EQ(recordedCommandLine(w("Tools\\tool.exe")), w("Tools\\tool.exe") + " --exit=3 waited");
+    expectCall(
+        outcome, wait, 1,
+        {"info: File to Launch: " + w("Tools\\tool.exe"), "info: Launch Params: --exit=3 waited"});
+    expectCall(outcome, missing, 0,
+               {"info: File to Launch: " + w("Tools\\missing.exe"),
+                "info: Launch Params: --exit=3 waited", "warning: That file doesn't exist"});
+
+    const std::string component = w("Components\\VmsiSelfRegistering.dll");
+    const auto registered = waitForFile(component + ".registered");
+    EXPECT_EQ(recordField(registered.value_or(""), "commandLine"),
+              "regsvr32 /s \"" + component + "\"");
+    expectCall(outcome, registration, 1,
+               {"info: Commandline to Register: regsvr32 /s \"" + component + "\""});
+
+    expectCall(outcome, appPath, 1,
+               {"info: Searching in AppPaths for: VmsiMsiTest.exe", "info: Program located"});
+
+    // 5.1.2.3 is below the 5.1.2.4 asked for.
+    const std::string versioned = w("Versioned\\VmsiVersion5123.dll");
+    expectCall(outcome, version, 0,
+               {"info: Searching For: " + versioned, "info: Searching for File: " + versioned,
+                "info: File Found", "info: " + versioned, "warning: Version Too low"});
+    expectCall(outcome, notAnInteger, 0,
+               {"warning: Property MSICHECKVERSIONOFFILE_FOURTH is not a decimal integer, the "
+                "action is not run: 3.0"});
+
+    EXPECT_EQ(readFile(w("Desktop\\Quillmark.lnk")), "user shortcut");
+    expectCall(outcome, copy, 1,
+               {"info: Allusers: 0",
+                "info: Desktop = " + w("Desktop") + "\nStartmenuPrograms = " + w("Programs"),
+                "info: ShortCut Source = " + w("Programs\\Quillmark\\Quillmark.lnk"),
+                "info: ShortCut Dest = " + w("Desktop\\Quillmark.lnk"), "info: Shortcut Copied"});
+    EXPECT_FALSE(exists("Desktop\\Old.lnk"));
+    expectCall(outcome, removal, 1,
+               {"info: Allusers: 0", "info: Desktop = " + w("Desktop"),
+                "info: csShortCutToDelete = " + w("Desktop\\Old.lnk"), "info: Shortcut deleted"});
+
+    EXPECT_EQ(outcome.resultAfter(discovery, "DATABASEPATH"), catalogue());
+    expectCall(outcome, discovery, 1,
+               {"info: Check for previous Vardo QLMK4 DB under HKLM",
+                "info: Found the database: " + catalogue(),
+                "warning: csDatabase = " + catalogue()});
+
+    EXPECT_EQ(outcome.resultAfter(marker, "VERSIONTEXT"), "5.0.2");
+    expectCall(outcome, marker, 1, {"info: 5.0.2installed"});
+    // A 0 removes the text the call before had handed back.
+    EXPECT_EQ(outcome.resultAfter(noMarker, "VERSIONTEXT"), "<unset>");
+    expectCall(outcome, noMarker, 0, {"warning: Quillmark4 Not Installed"});
+
+    const std::string parameters = " -i -o \"" + catalogue() + "\" -n \"" + w("New\\pcdb.mdb\"");
+    EXPECT_EQ(recordedCommandLine(w("Tools\\DbMigrate.exe")),
+              w("Tools\\DbMigrate.exe") + " " + parameters);
+    expectCall(outcome, conversion, 1,
+               {"info: File to Launch: " + w("Tools\\DbMigrate.exe"),
+                "info: Launch Params: " + parameters});
+
+    EXPECT_EQ(readFile(w("Favourites\\favorite.txt")), w("Summer [2024]\r\n"));
+    expectCall(outcome, favourites, 1,
+               {"info: Writing favorite file",
+                "warning: Path to write file to: " + w("Favourites\\favorite.txt"),
+                "warning: Contents to write: " + w("Summer [2024]")});
+}
+
+TEST_F(MsiPackageTest, DeferredEntriesReadTheirArgumentsFromCustomActionData) {
+    TestPackage package("deferred");
+    // Quoted fields carry semicolons and doubled quotes; a backslash is never
+    // special, not even before a closing quote; a plain field keeps quotes.
+    const PackageCall favourites =
+        package.deferred("MsiWriteFavorites", w() + R"(;"Fav;s";"say ""cheese""; C:\x\")");
+    const PackageCall wait =
+        package.deferred("MsiLaunchWait", w() + R"(\Tools;tool.exe;--exit=0 "a b" c:\d\ x"y)");
+    const PackageCall marker = package.deferred("MsiCheckForQLMK", "5");
+    const PackageCall unclosed = package.deferred("MsiRemoveQLMKCache", w() + R"(;"Cache)");
+    const PackageCall tooMany = package.deferred("MsiRemoveQLMKCache", w() + ";Cache;0;more");
+    const PackageCall notAnInteger = package.deferred("MsiRemoveDesktopShortcut", "all;Old.lnk");
+    const PackageCall missing = package.deferred("MsiRemoveQLMKCache", w());
+
+    const InstallOutcome outcome = package.install();
+    ASSERT_EQ(outcome.exitCode, 0u) << outcome.log;
+
+    const std::string contents = w(R"(say "cheese"; C:\x\)");
+    EXPECT_EQ(readFile(w("Fav;s\\favorite.txt")), contents + "\r\n");
+    expectCall(outcome, favourites, 1,
+               {"info: Writing favorite file",
+                "warning: Path to write file to: " + w("Fav;s\\favorite.txt"),
+                "warning: Contents to write: " + contents},
+               false);
+    const std::string parameters = R"(--exit=0 "a b" c:\d\ x"y)";
+    EXPECT_EQ(recordedCommandLine(w("Tools\\tool.exe")), w("Tools\\tool.exe") + " " + parameters);
+    expectCall(
+        outcome, wait, 1,
+        {"info: File to Launch: " + w("Tools\\tool.exe"), "info: Launch Params: " + parameters},
+        false);
+    // Run from the script, an entry sets no property.
+    expectCall(outcome, marker, 1, {"info: 5.0.2installed"}, false);
+    EXPECT_EQ(outcome.property("MSICHECKFORQLMK_RESULT"), "<unset>");
+    EXPECT_EQ(outcome.property("MSICHECKFORQLMK_VERSIONTEXT"), "<unset>");
+
+    // Data that cannot be read runs nothing; a missing argument is empty.
+    EXPECT_TRUE(exists("Cache\\a.tmp"));
+    EXPECT_TRUE(exists("Desktop\\Old.lnk"));
+    expectCall(outcome, unclosed, 0,
+               {"warning: CustomActionData is malformed (a quoted field must end in a quote "
+                "followed by a semicolon or the end), the action is not run: " +
+                w() + ";\"Cache"},
+               false);
+    expectCall(outcome, tooMany, 0,
+               {"warning: CustomActionData holds 4 fields, more than the 2 arguments and the fail "
+                "request, the action is not run: " +
+                w() + ";Cache;0;more"},
+               false);
+    expectCall(outcome, notAnInteger, 0,
+               {"warning: CustomActionData field 1 is not a decimal integer, the action is not "
+                "run: all"},
+               false);
+    expectCall(outcome, missing, 0, {"warning: Empty Values Passed, Exiting"}, false);
+}
+
+TEST_F(MsiPackageTest, AZeroResultFailsTheInstallationOnlyWhenThePackageAsks) {
+    TestPackage package("fail-on-zero");
+    const PackageCall immediate =
+        package.immediate("MsiCheckForQLMK", {{"MSICHECKFORQLMK_VERSION", "99"}});
+    const PackageCall deferred = package.deferred("MsiCheckForQLMK", "99;[ASK_DEFERRED]");
+    package.deferred("MsiWriteFavorites", w() + ";Favourites;after");
+    const Lines zero{"warning: Quillmark4 Not Installed", "info: Action result: 0"};
+
+    InstallOutcome outcome = package.install("MSICHECKFORQLMK_FAILONZERO=1");
+    EXPECT_EQ(outcome.exitCode, installFailure);
+    Lines failed = zero;
+    failed.push_back("warning: The installation fails on this 0, as Property "
+                     "MSICHECKFORQLMK_FAILONZERO asks");
+    EXPECT_EQ(outcome.linesOf(immediate), failed);
+    EXPECT_EQ(outcome.linesOf(deferred), Lines{});
+
+    outcome = package.install("ASK_DEFERRED=yes");
+    EXPECT_EQ(outcome.exitCode, installFailure);
+    EXPECT_EQ(outcome.linesOf(immediate), zero);
+    failed = zero;
+    failed.push_back("warning: The installation fails on this 0, as CustomActionData field 2 asks");
+    EXPECT_EQ(outcome.linesOf(deferred), failed);
+    EXPECT_FALSE(exists("Favourites\\favorite.txt")) << "an action after the failure ran";
+
+    // "0" asks for nothing.
+    outcome = package.install("MSICHECKFORQLMK_FAILONZERO=0 ASK_DEFERRED=0");
+    EXPECT_EQ(outcome.exitCode, 0u) << outcome.log;
+    EXPECT_EQ(outcome.linesOf(deferred), zero);
+    EXPECT_EQ(readFile(w("Favourites\\favorite.txt")), w("after\r\n"));
+}
+
+// The package of docs/msi.md, as it stands there: it finds the earlier
+// catalogue, converts it with the tool it installs and removes the cache.
+TEST_F(MsiPackageTest, TheDocumentedExamplePackageMigratesAnEarlierCatalogue) {
+    const auto guide = readFile(windowsPathOf(VMSI_SOURCE_FOLDER "/docs/msi.md"));
+    ASSERT_TRUE(guide.has_value());
+    const std::size_t begin = guide->find("```xml\n", guide->find("## A complete example"));
+    ASSERT_NE(begin, std::string::npos);
+    const std::string source = guide->substr(begin + 7, guide->find("```", begin + 7) - begin - 7);
+
+    TestPackage package("example");
+    copyFileOrFail(besideThisProgram("recorder.exe"), package.folder() / "DbMigrate.exe");
+    makeFolders(w("QLMKCache"));
+    writeFile(w("QLMKCache\\thumbs.db"), "cache");
+    const InstallOutcome outcome = package.installSource(source, "QLMKCACHEPARENT=" + w());
+    ASSERT_EQ(outcome.exitCode, 0u) << outcome.log;
+
+    const std::string installFolder = outcome.property("INSTALLDIR");
+    const std::string tool = installFolder + "DbMigrate.exe";
+    const auto record = readFile(tool + ".record");
+    EXPECT_EQ(recordField(record.value_or(""), "arg3"), catalogue());
+    EXPECT_EQ(recordField(record.value_or(""), "arg5"), installFolder + "Catalogue\\pcdb.mdb");
+    EXPECT_FALSE(exists("QLMKCache"));
+    EXPECT_EQ(outcome.property("MSICHECKFORQLMKDB_DATABASEPATH"), catalogue());
+    EXPECT_EQ(outcome.linesOf({"FindEarlierCatalogue", "MsiCheckForQLMKDB"}).size(), 4u);
+    EXPECT_EQ(outcome.linesOf({"ConvertCatalogue", "MsiLaunchDbMigrate"}),
+              (Lines{"info: File to Launch: " + tool,
+                     "info: Launch Params:  -i -o \"" + catalogue() + "\" -n \"" + installFolder +
+                         "Catalogue\\pcdb.mdb\"",
+                     "info: Action result: 1"}));
+    EXPECT_EQ(outcome.linesOf({"RemoveCache", "MsiRemoveQLMKCache"}).front(),
+              "info: QLMK Cache Folder = " + w("QLMKCache"));
+
+    DeleteFileA((tool + ".record").c_str());
+    EXPECT_EQ(package.uninstall(), 0u);
+    EXPECT_EQ(GetFileAttributesA(tool.c_str()), INVALID_FILE_ATTRIBUTES);
+}

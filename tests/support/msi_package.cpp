@@ -1,0 +1,205 @@
+#include "msi_package.h"
+
+#include "unix_links.h"
+
+#include <gtest/gtest.h>
+
+namespace vmsi::test {
+
+namespace {
+
+Text xmlEscaped(const Text& text) {
+    Text escaped;
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '"':
+            escaped += "&quot;";
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+// A value for a type-51 action, whose value is formatted text.
+Text formattedLiteral(const Text& text) {
+    Text literal;
+    for (const char c : text) {
+        const bool special = c == '[' || c == ']' || c == '{' || c == '}';
+        literal += special ? Text("[\\") + c + "]" : Text(1, c);
+    }
+    return literal;
+}
+
+Text upperCase(Text text) {
+    for (char& c : text) {
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+std::vector<Text> lines(const Text& text) {
+    std::vector<Text> result;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        result.push_back(text.substr(at, end - at));
+        if (!result.back().empty() && result.back().back() == '\r') {
+            result.back().pop_back();
+        }
+        at = end + 1;
+    }
+    return result;
+}
+
+bool startsWith(const Text& text, const Text& start) {
+    return text.compare(0, start.size(), start) == 0;
+}
+
+DWORD runMsiexec(Text commandLine) {
+    char system[MAX_PATH];
+    const Text program = Text(system, GetSystemDirectoryA(system, sizeof system)) + "\\msiexec.exe";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION created = {};
+    if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &created)) {
+        ADD_FAILURE() << "cannot start msiexec: error " << GetLastError();
+        return ~DWORD(0);
+    }
+    DWORD exitCode = ~DWORD(0);
+    WaitForSingleObject(created.hProcess, INFINITE);
+    GetExitCodeProcess(created.hProcess, &exitCode);
+    CloseHandle(created.hProcess);
+    CloseHandle(created.hThread);
+    return exitCode;
+}
+
+} // namespace
+
+Text InstallOutcome::property(const Text& name) const {
+    Text value = "<unset>";
+    const Text start = "Property(S): " + name + " = ";
+    for (const Text& line : lines(log)) {
+        if (startsWith(line, start)) {
+            value = line.substr(start.size());
+        }
+    }
+    return value;
+}
+
+Text InstallOutcome::resultAfter(const PackageCall& call, const Text& suffix) const {
+    return property(call.id + "_" + upperCase(call.entry) + "_" + suffix);
+}
+
+std::vector<Text> InstallOutcome::linesOf(const PackageCall& call) const {
+    std::vector<Text> found;
+    bool inside = false;
+    const Text prefix = call.entry + ": ";
+    for (const Text& line : lines(log)) {
+        if (startsWith(line, "Action start ") || startsWith(line, "Action ended ")) {
+            inside = startsWith(line, "Action start ") && line.size() > call.id.size() + 3 &&
+                     line.compare(line.size() - call.id.size() - 3, Text::npos,
+                                  ": " + call.id + ".") == 0;
+        } else if (inside && startsWith(line, prefix)) {
+            found.push_back(line.substr(prefix.size()));
+        } else if (inside && !found.empty()) {
+            found.back() += "\n" + line; // a text that holds a line break
+        }
+    }
+    return found;
+}
+
+TestPackage::TestPackage(const Text& name) : name_(name), folder_("msi-" + name) {}
+
+void TestPackage::setProperty(const Text& name, const Text& formattedValue, int& sequence) {
+    const Text id = "Set" + std::to_string(++actionCount_);
+    actions_ += "<CustomAction Id=\"" + id + "\" Property=\"" + name + "\" Value=\"" +
+                xmlEscaped(formattedValue) + "\"/>\n";
+    sequence_ +=
+        "<Custom Action=\"" + id + "\" Sequence=\"" + std::to_string(sequence++) + "\"/>\n";
+}
+
+PackageCall TestPackage::immediate(const Text& entry, const PropertyValues& properties,
+                                   const Text& textSuffix) {
+    const PackageCall call{"Call" + std::to_string(++actionCount_), entry};
+    for (const auto& [name, value] : properties) {
+        setProperty(name, formattedLiteral(value), immediateSequence_);
+    }
+    actions_ += "<CustomAction Id=\"" + call.id + "\" BinaryKey=\"Actions\" DllEntry=\"" + entry +
+                "\" Execute=\"immediate\" Return=\"check\"/>\n";
+    sequence_ += "<Custom Action=\"" + call.id + "\" Sequence=\"" +
+                 std::to_string(immediateSequence_++) + "\"/>\n";
+    for (const Text& suffix : {Text("RESULT"), textSuffix}) {
+        if (!suffix.empty()) {
+            const Text name = upperCase(entry) + "_" + suffix;
+            setProperty(call.id + "_" + name, "[" + name + "]", immediateSequence_);
+        }
+    }
+    return call;
+}
+
+PackageCall TestPackage::deferred(const Text& entry, const Text& customActionData) {
+    const PackageCall call{"Call" + std::to_string(++actionCount_), entry};
+    setProperty(call.id, customActionData, deferredSequence_);
+    actions_ += "<CustomAction Id=\"" + call.id + "\" BinaryKey=\"Actions\" DllEntry=\"" + entry +
+                "\" Execute=\"deferred\" Impersonate=\"no\" Return=\"check\"/>\n";
+    sequence_ += "<Custom Action=\"" + call.id + "\" Sequence=\"" +
+                 std::to_string(deferredSequence_++) + "\"/>\n";
+    return call;
+}
+
+InstallOutcome TestPackage::install(const Text& commandLineProperties) {
+    return installSource(
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+        "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n"
+        "<Product Id=\"*\" Name=\"Vmsi test " +
+            name_ +
+            "\" Language=\"1033\" Version=\"1.0.0\" "
+            "Manufacturer=\"Vardo tests\" UpgradeCode=\"8d3f4b62-5d2e-4f0a-9a51-3c7e0e1b2a40\">\n"
+            "<Package InstallerVersion=\"200\" Compressed=\"yes\" InstallScope=\"perMachine\"/>\n"
+            "<Directory Id=\"TARGETDIR\" Name=\"SourceDir\"/>\n"
+            "<Feature Id=\"Main\" Level=\"1\"/>\n"
+            "<Binary Id=\"Actions\" SourceFile=\"VardoMSICustomActionsMsi.dll\"/>\n" +
+            actions_ + "<InstallExecuteSequence>\n" + sequence_ +
+            "<RegisterUser>0</RegisterUser><RegisterProduct>0</RegisterProduct>\n"
+            "<PublishFeatures>0</PublishFeatures><PublishProduct>0</PublishProduct>\n"
+            "</InstallExecuteSequence>\n</Product>\n</Wix>\n",
+        commandLineProperties);
+}
+
+InstallOutcome TestPackage::installSource(const Text& source, const Text& commandLineProperties) {
+    const Text sourcePath = folder_ / (name_ + ".wxs");
+    const Text package = folder_ / (name_ + ".msi");
+    const Text log = folder_ / (name_ + ".log");
+    const Text buildOutput = folder_ / "wixl.txt";
+    writeFile(sourcePath, source);
+    DeleteFileA(package.c_str());
+    // wixl finds the files a source names beside the source or in the
+    // folder it runs in, the one that holds the built libraries.
+    runUnixShellCommand("cd '" + unixPathOf(thisProgramFolder()) + "' && wixl -a x64 -o '" +
+                        unixPathOf(package) + "' '" + unixPathOf(sourcePath) + "' >'" +
+                        unixPathOf(buildOutput) + "' 2>&1");
+    InstallOutcome outcome;
+    if (GetFileAttributesA(package.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        ADD_FAILURE() << "wixl built no package: " << readFile(buildOutput).value_or("");
+        return outcome;
+    }
+    DeleteFileA(log.c_str());
+    outcome.exitCode = runMsiexec("msiexec /i \"" + package + "\" /qn /l*v \"" + log + "\" " +
+                                  commandLineProperties);
+    outcome.log = readFile(log).value_or("");
+    return outcome;
+}
+
+DWORD TestPackage::uninstall() {
+    return runMsiexec("msiexec /x \"" + (folder_ / (name_ + ".msi")) + "\" /qn");
+}
+
+} // namespace vmsi::test

@@ -1,0 +1,74 @@
+// Windows Installer packages for the entry point tests: a WiX source written
+// by the test, built with wixl on the Unix side, installed with the prefix's
+// own msiexec, and its verbose log read back.
+//
+// Composed packages register nothing (the product registration actions are
+// conditioned out), so the same package may be installed again and again.
+#pragma once
+
+#include "scratch.h"
+
+#include <utility>
+#include <vector>
+
+namespace vmsi::test {
+
+using PropertyValues = std::vector<std::pair<Text, Text>>;
+
+// One custom action of a package: its Id and the entry it runs.
+struct PackageCall {
+    Text id;
+    Text entry;
+};
+
+struct InstallOutcome {
+    DWORD exitCode = ~DWORD(0);
+    Text log;
+
+    // The property's value at the end of the installation, from the log's
+    // closing list; "<unset>" when the list lacks it.
+    Text property(const Text& name) const;
+    // <ENTRY>_RESULT, or another property, as it was just after the call.
+    Text resultAfter(const PackageCall& call, const Text& suffix = "RESULT") const;
+    // The log lines the call's entry wrote, without the "<entry>: " in front;
+    // a text that holds a line break is one item.
+    std::vector<Text> linesOf(const PackageCall& call) const;
+};
+
+class TestPackage {
+public:
+    explicit TestPackage(const Text& name);
+
+    // Sets the properties (taken literally, never as formatted text), runs
+    // the entry as an immediate action and keeps <ENTRY>_RESULT, and
+    // <ENTRY>_<textSuffix> when given, for resultAfter.
+    PackageCall immediate(const Text& entry, const PropertyValues& properties,
+                          const Text& textSuffix = "");
+    // Runs the entry as a deferred action whose CustomActionData a type-51
+    // action sets from this formatted text, as packages do.
+    PackageCall deferred(const Text& entry, const Text& customActionData);
+
+    // Builds the composed package and installs it silently with a verbose
+    // log; the command line may add PROPERTY=value pairs.
+    InstallOutcome install(const Text& commandLineProperties = "");
+    // The same for a complete source, built in the package's folder, where
+    // the files it names beside it are put.
+    InstallOutcome installSource(const Text& source, const Text& commandLineProperties = "");
+    // Removes the package last installed; msiexec's exit code.
+    DWORD uninstall();
+
+    const ScratchFolder& folder() const { return folder_; }
+
+private:
+    void setProperty(const Text& name, const Text& formattedValue, int& sequence);
+
+    Text name_;
+    ScratchFolder folder_;
+    Text actions_;
+    Text sequence_;
+    int immediateSequence_ = 1001; // after CostFinalize, before InstallValidate
+    int deferredSequence_ = 4001;  // between InstallFiles and InstallFinalize
+    int actionCount_ = 0;
+};
+
+} // namespace vmsi::test

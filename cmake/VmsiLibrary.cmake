@@ -1,3 +1,19 @@
+# vmsi_version_resource(OUT_VAR NAME FILE_VERSION a.b.c.d PRODUCT_VERSION a.b.c.d
+#                       DESCRIPTION text)
+# Writes the version resource of the DLL NAME and sets OUT_VAR to its path.
+function(vmsi_version_resource out_var name)
+    cmake_parse_arguments(ARG "" "FILE_VERSION;PRODUCT_VERSION;DESCRIPTION" "" ${ARGN})
+    string(REPLACE "." "," VMSI_RC_FILE_VERSION ${ARG_FILE_VERSION})
+    string(REPLACE "." "," VMSI_RC_PRODUCT_VERSION ${ARG_PRODUCT_VERSION})
+    set(VMSI_RC_FILE_VERSION_TEXT ${ARG_FILE_VERSION})
+    set(VMSI_RC_PRODUCT_VERSION_TEXT ${ARG_PRODUCT_VERSION})
+    set(VMSI_RC_DESCRIPTION ${ARG_DESCRIPTION})
+    set(VMSI_RC_NAME ${name})
+    configure_file(${PROJECT_SOURCE_DIR}/frame/version.rc.in
+                   ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc @ONLY)
+    set(${out_var} ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc PARENT_SCOPE)
+endfunction()
+
 # vmsi_add_library(NAME SINK source FILE_VERSION a.b.c.d PRODUCT_VERSION a.b.c.d
 #                  DESCRIPTION text [NO_VERSION_RESOURCE])
 # One DLL of the library: the core, the start-up, the chosen sink, the export
@@ -7,15 +23,9 @@ function(vmsi_add_library name)
     set(sources ${PROJECT_SOURCE_DIR}/frame/library.cpp ${PROJECT_SOURCE_DIR}/${ARG_SINK}
                 ${PROJECT_SOURCE_DIR}/frame/exports.def)
     if(NOT ARG_NO_VERSION_RESOURCE)
-        string(REPLACE "." "," VMSI_RC_FILE_VERSION ${ARG_FILE_VERSION})
-        string(REPLACE "." "," VMSI_RC_PRODUCT_VERSION ${ARG_PRODUCT_VERSION})
-        set(VMSI_RC_FILE_VERSION_TEXT ${ARG_FILE_VERSION})
-        set(VMSI_RC_PRODUCT_VERSION_TEXT ${ARG_PRODUCT_VERSION})
-        set(VMSI_RC_DESCRIPTION ${ARG_DESCRIPTION})
-        set(VMSI_RC_NAME ${name})
-        configure_file(${PROJECT_SOURCE_DIR}/frame/version.rc.in
-                       ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc @ONLY)
-        list(APPEND sources ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc)
+        vmsi_version_resource(resource ${name} FILE_VERSION ${ARG_FILE_VERSION}
+            PRODUCT_VERSION ${ARG_PRODUCT_VERSION} DESCRIPTION ${ARG_DESCRIPTION})
+        list(APPEND sources ${resource})
     endif()
     add_library(${name} SHARED ${sources})
     set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name})
@@ -32,4 +42,19 @@ function(vmsi_add_library name)
                     --output-lib ${CMAKE_BINARY_DIR}/lib/lib${name}.dll.a
             VERBATIM)
     endif()
+endfunction()
+
+# vmsi_add_empty_library(NAME FILE_VERSION a.b.c.d PRODUCT_VERSION a.b.c.d
+#                        DESCRIPTION text)
+# A DLL with no code of its own, built like the library's (the same compiler
+# and linker options, a version resource of the same form): the floor against
+# which the benchmarks weigh the library's load time and size.
+function(vmsi_add_empty_library name)
+    cmake_parse_arguments(ARG "" "FILE_VERSION;PRODUCT_VERSION;DESCRIPTION" "" ${ARGN})
+    vmsi_version_resource(resource ${name} FILE_VERSION ${ARG_FILE_VERSION}
+        PRODUCT_VERSION ${ARG_PRODUCT_VERSION} DESCRIPTION ${ARG_DESCRIPTION})
+    add_library(${name} SHARED EXCLUDE_FROM_ALL
+        ${PROJECT_SOURCE_DIR}/bench/empty_library.cpp ${resource})
+    set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name})
+    target_link_options(${name} PRIVATE -Wl,--kill-at)
 endfunction()

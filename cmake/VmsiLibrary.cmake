@@ -1,3 +1,32 @@
+include(${CMAKE_CURRENT_LIST_DIR}/VmsiCodeOptions.cmake)
+
+# vmsi_library_code(TARGET): the library's compiler options on the target's
+# own sources.
+function(vmsi_library_code target)
+    target_compile_options(${target} PRIVATE ${VMSI_LIBRARY_COMPILE_OPTIONS})
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        # On 32-bit Windows the DWARF unwind tables serve C++ exceptions only
+        # (the system's own stack walks never read them). The linker keeps
+        # them whole, and with them every function that they describe.
+        target_compile_options(${target} PRIVATE -fno-asynchronous-unwind-tables)
+    endif()
+endfunction()
+
+# vmsi_library_dll(TARGET): how every DLL of the library is compiled and
+# linked.
+function(vmsi_library_dll target)
+    vmsi_library_code(${target})
+    # Undecorated export names (the def file keeps the @N of each); sections
+    # that no export reaches are dropped.
+    target_link_options(${target} PRIVATE -Wl,--kill-at -Wl,--gc-sections)
+    # Linked as C, the DLL has no C++ runtime library on its link line: a use
+    # of its compiled part (exceptions, streams, threads) fails the link
+    # instead of quietly adding its hundreds of kilobytes.
+    # frame/runtime_support.cpp has the few pieces that the library's
+    # std::string and std::vector call.
+    set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
+endfunction()
+
 # vmsi_version_resource(OUT_VAR NAME FILE_VERSION a.b.c.d PRODUCT_VERSION a.b.c.d
 #                       DESCRIPTION text)
 # Writes the version resource of the DLL NAME and sets OUT_VAR to its path.
@@ -21,7 +50,7 @@ endfunction()
 function(vmsi_add_library name)
     cmake_parse_arguments(ARG "NO_VERSION_RESOURCE" "SINK;FILE_VERSION;PRODUCT_VERSION;DESCRIPTION" "" ${ARGN})
     set(sources ${PROJECT_SOURCE_DIR}/frame/library.cpp ${PROJECT_SOURCE_DIR}/${ARG_SINK}
-                ${PROJECT_SOURCE_DIR}/frame/exports.def)
+                ${PROJECT_SOURCE_DIR}/frame/runtime_support.cpp ${PROJECT_SOURCE_DIR}/frame/exports.def)
     if(NOT ARG_NO_VERSION_RESOURCE)
         vmsi_version_resource(resource ${name} FILE_VERSION ${ARG_FILE_VERSION}
             PRODUCT_VERSION ${ARG_PRODUCT_VERSION} DESCRIPTION ${ARG_DESCRIPTION})
@@ -29,10 +58,9 @@ function(vmsi_add_library name)
     endif()
     add_library(${name} SHARED ${sources})
     set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name})
+    vmsi_library_dll(${name})
     # Every action object is kept: the export list, not a call, is what uses them.
     target_link_libraries(${name} PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,vmsi_core>")
-    # Undecorated export names; the def file keeps the @N of each.
-    target_link_options(${name} PRIVATE -Wl,--kill-at)
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
         # ld's own import library would carry the undecorated names, which a
         # caller compiled against the header (_Name@N) cannot link to.
@@ -56,5 +84,5 @@ function(vmsi_add_empty_library name)
     add_library(${name} SHARED EXCLUDE_FROM_ALL
         ${PROJECT_SOURCE_DIR}/bench/empty_library.cpp ${resource})
     set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name})
-    target_link_options(${name} PRIVATE -Wl,--kill-at)
+    vmsi_library_dll(${name})
 endfunction()

@@ -63,9 +63,10 @@ std::string normalisePath(std::string path, LeadByteTest isLeadByte) {
     const std::size_t size = path.size();
     std::size_t read = 0;
     std::size_t write = 0;
-    // The last byte read was a backslash, not the trail byte of a
-    // double-byte character: a backslash now continues its run.
-    bool afterBackslash = false;
+    // The last byte read, exclusive-or a backslash: zero when it was a
+    // backslash (not the trail byte of a double-byte character), and a
+    // backslash now continues its run.
+    Word beforeRead = 0xFF;
 
     for (;;) {
         while (size - read >= sizeof(Word)) {
@@ -78,9 +79,8 @@ std::string normalisePath(std::string path, LeadByteTest isLeadByte) {
             // notBackslashes | notBackslashes << 8 is zero there. The first
             // byte's predecessor is the last byte read.
             const Word notBackslashes = word ^ backslashes;
-            const Word dropped =
-                zeroBytes(notBackslashes | notBackslashes << 8 | (afterBackslash ? 0 : 0xFF));
-            afterBackslash = (word >> topByteShift) == '\\';
+            const Word dropped = zeroBytes(notBackslashes | notBackslashes << 8 | beforeRead);
+            beforeRead = notBackslashes >> topByteShift;
             if (dropped == 0) {
                 std::memcpy(text + write, &word, sizeof word);
                 write += sizeof word;
@@ -97,17 +97,14 @@ std::string normalisePath(std::string path, LeadByteTest isLeadByte) {
             // A double-byte character: its trail byte is never a separator.
             text[write++] = text[read++];
             text[write++] = text[read++];
-            afterBackslash = false;
-        } else if (byte == '\\') {
-            if (!afterBackslash) {
-                text[write++] = '\\';
-            }
-            afterBackslash = true;
-            ++read;
-        } else {
-            text[write++] = text[read++];
-            afterBackslash = false;
+            beforeRead = 0xFF;
+            continue;
         }
+        if (byte != '\\' || beforeRead != 0) {
+            text[write++] = static_cast<char>(byte);
+        }
+        beforeRead = byte ^ '\\';
+        ++read;
     }
     path.resize(write);
 

@@ -17,16 +17,18 @@ namespace vmsi::bench {
 
 // The value at the given fraction (0 to 1) of the samples, interpolated
 // between the two nearest when it falls between them.
-inline double quantile(std::vector<double> samples, double fraction) {
-    if (samples.empty()) {
+inline double quantile(const std::vector<double>& samples, double fraction) {
+    const std::size_t count = samples.size();
+    if (count == 0) {
         return 0;
     }
-    std::sort(samples.begin(), samples.end());
-    const double position = fraction * static_cast<double>(samples.size() - 1);
+    std::vector<double> sorted(count);
+    std::partial_sort_copy(samples.begin(), samples.end(), sorted.begin(), sorted.end());
+    const double position = fraction * static_cast<double>(count - 1);
     const std::size_t below = static_cast<std::size_t>(position);
-    const std::size_t above = std::min(below + 1, samples.size() - 1);
+    const std::size_t above = std::min(below + 1, count - 1);
     const double weight = position - static_cast<double>(below);
-    return samples[below] * (1 - weight) + samples[above] * weight;
+    return sorted[below] * (1 - weight) + sorted[above] * weight;
 }
 
 class SideBySide {

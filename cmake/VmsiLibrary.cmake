@@ -1,3 +1,52 @@
+include(${CMAKE_CURRENT_LIST_DIR}/VmsiCodeOptions.cmake)
+
+# vmsi_library_code(TARGET): the library's compiler options on the target's
+# own sources.
+function(vmsi_library_code target)
+    target_compile_options(${target} PRIVATE ${VMSI_LIBRARY_COMPILE_OPTIONS})
+    # C++20: from it on, libstdc++'s std::string is compiled into the code
+    # that uses it, instead of coming whole, with its exception handling,
+    # out of the C++ runtime library (which the DLLs do not link).
+    set_target_properties(${target} PROPERTIES CXX_STANDARD 20)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        # On 32-bit Windows the DWARF unwind tables serve C++ exceptions only
+        # (the system's own stack walks never read them). The linker keeps
+        # them whole, and with them every function that they describe.
+        target_compile_options(${target} PRIVATE -fno-asynchronous-unwind-tables)
+    endif()
+endfunction()
+
+# vmsi_library_dll(TARGET): how every DLL of the library is compiled and
+# linked.
+function(vmsi_library_dll target)
+    vmsi_library_code(${target})
+    # Undecorated export names (the def file keeps the @N of each); sections
+    # that no export reaches are dropped.
+    target_link_options(${target} PRIVATE -Wl,--kill-at -Wl,--gc-sections)
+    # Linked as C, the DLL has no C++ runtime library on its link line: a use
+    # of its compiled part (exceptions, streams, threads) fails the link
+    # instead of quietly adding its hundreds of kilobytes.
+    # frame/runtime_support.cpp has the few pieces that the library's
+    # std::string and std::vector call.
+    set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
+endfunction()
+
+# vmsi_version_resource(OUT_VAR NAME FILE_VERSION a.b.c.d PRODUCT_VERSION a.b.c.d
+#                       DESCRIPTION text)
+# Writes the version resource of the DLL NAME and sets OUT_VAR to its path.
+function(vmsi_version_resource out_var name)
+    cmake_parse_arguments(ARG "" "FILE_VERSION;PRODUCT_VERSION;DESCRIPTION" "" ${ARGN})
+    string(REPLACE "." "," VMSI_RC_FILE_VERSION ${ARG_FILE_VERSION})
+    string(REPLACE "." "," VMSI_RC_PRODUCT_VERSION ${ARG_PRODUCT_VERSION})
+    set(VMSI_RC_FILE_VERSION_TEXT ${ARG_FILE_VERSION})
+    set(VMSI_RC_PRODUCT_VERSION_TEXT ${ARG_PRODUCT_VERSION})
+    set(VMSI_RC_DESCRIPTION ${ARG_DESCRIPTION})
+    set(VMSI_RC_NAME ${name})
+    configure_file(${PROJECT_SOURCE_DIR}/frame/version.rc.in
+                   ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc @ONLY)
+    set(${out_var} ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc PARENT_SCOPE)
+endfunction()
+
 # vmsi_add_library(NAME SINK source FILE_VERSION a.b.c.d PRODUCT_VERSION a.b.c.d
 #                  DESCRIPTION text [NO_VERSION_RESOURCE]
 #                  [EXPORTS def] [SOURCES source...] [LIBRARIES library...])
@@ -11,27 +60,20 @@ function(vmsi_add_library name)
         set(ARG_EXPORTS frame/exports.def)
     endif()
     set(sources ${PROJECT_SOURCE_DIR}/frame/library.cpp ${PROJECT_SOURCE_DIR}/${ARG_SINK}
-                ${PROJECT_SOURCE_DIR}/${ARG_EXPORTS})
+                ${PROJECT_SOURCE_DIR}/frame/runtime_support.cpp ${PROJECT_SOURCE_DIR}/${ARG_EXPORTS})
     foreach(source IN LISTS ARG_SOURCES)
         list(APPEND sources ${PROJECT_SOURCE_DIR}/${source})
     endforeach()
     if(NOT ARG_NO_VERSION_RESOURCE)
-        string(REPLACE "." "," VMSI_RC_FILE_VERSION ${ARG_FILE_VERSION})
-        string(REPLACE "." "," VMSI_RC_PRODUCT_VERSION ${ARG_PRODUCT_VERSION})
-        set(VMSI_RC_FILE_VERSION_TEXT ${ARG_FILE_VERSION})
-        set(VMSI_RC_PRODUCT_VERSION_TEXT ${ARG_PRODUCT_VERSION})
-        set(VMSI_RC_DESCRIPTION ${ARG_DESCRIPTION})
-        set(VMSI_RC_NAME ${name})
-        configure_file(${PROJECT_SOURCE_DIR}/frame/version.rc.in
-                       ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc @ONLY)
-        list(APPEND sources ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc)
+        vmsi_version_resource(resource ${name} FILE_VERSION ${ARG_FILE_VERSION}
+            PRODUCT_VERSION ${ARG_PRODUCT_VERSION} DESCRIPTION ${ARG_DESCRIPTION})
+        list(APPEND sources ${resource})
     endif()
     add_library(${name} SHARED ${sources})
     set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name})
+    vmsi_library_dll(${name})
     # Every action object is kept: the export list, not a call, is what uses them.
     target_link_libraries(${name} PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,vmsi_core>" ${ARG_LIBRARIES})
-    # Undecorated export names; the def file keeps the @N of each.
-    target_link_options(${name} PRIVATE -Wl,--kill-at)
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
         # ld's own import library would carry the undecorated names, which a
         # caller compiled against the header (_Name@N) cannot link to.
@@ -41,4 +83,19 @@ function(vmsi_add_library name)
                     --output-lib ${CMAKE_BINARY_DIR}/lib/lib${name}.dll.a
             VERBATIM)
     endif()
+endfunction()
+
+# vmsi_add_empty_library(NAME FILE_VERSION a.b.c.d PRODUCT_VERSION a.b.c.d
+#                        DESCRIPTION text)
+# A DLL with no code of its own, built like the library's (the same compiler
+# and linker options, a version resource of the same form): the floor against
+# which the benchmarks weigh the library's load time and size.
+function(vmsi_add_empty_library name)
+    cmake_parse_arguments(ARG "" "FILE_VERSION;PRODUCT_VERSION;DESCRIPTION" "" ${ARGN})
+    vmsi_version_resource(resource ${name} FILE_VERSION ${ARG_FILE_VERSION}
+        PRODUCT_VERSION ${ARG_PRODUCT_VERSION} DESCRIPTION ${ARG_DESCRIPTION})
+    add_library(${name} SHARED EXCLUDE_FROM_ALL
+        ${PROJECT_SOURCE_DIR}/bench/empty_library.cpp ${resource})
+    set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name})
+    vmsi_library_dll(${name})
 endfunction()

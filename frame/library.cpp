@@ -6,11 +6,9 @@
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
         DisableThreadLibraryCalls(module);
-        // The start-up never makes the load fail, whatever it finds.
-        try {
-            vmsi::startUpLibrary(module);
-        } catch (...) {
-        }
+        // The start-up never makes the load fail, whatever it finds: a
+        // module without a name or a version resource gets empty texts.
+        vmsi::startUpLibrary(module);
     }
     return TRUE;
 }

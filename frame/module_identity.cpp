@@ -1,8 +1,8 @@
 #include "module_identity.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace vmsi {
@@ -81,11 +81,16 @@ Text fixedFileVersionText(const void* versionInfo, std::size_t size) {
     if (fixed.dwSignature != 0xFEEF04BD) {
         return Text();
     }
-    char text[32];
-    std::snprintf(text, sizeof text, "%d.%d.%d.%d", HIWORD(fixed.dwFileVersionMS),
-                  LOWORD(fixed.dwFileVersionMS), HIWORD(fixed.dwFileVersionLS),
-                  LOWORD(fixed.dwFileVersionLS));
-    return text;
+    return versionText(fixed.dwFileVersionMS, fixed.dwFileVersionLS);
+}
+
+Text versionText(DWORD mostSignificant, DWORD leastSignificant) {
+    // What "%d.%d.%d.%d" makes of the four 16-bit numbers, without the C
+    // runtime's printf: mingw-w64's own, which std::snprintf is, weighs
+    // some 25 KiB with its floating-point conversions.
+    return std::to_string(HIWORD(mostSignificant)) + '.' + std::to_string(LOWORD(mostSignificant)) +
+           '.' + std::to_string(HIWORD(leastSignificant)) + '.' +
+           std::to_string(LOWORD(leastSignificant));
 }
 
 ModuleIdentity readModuleIdentity(HMODULE module) {

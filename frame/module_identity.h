@@ -21,6 +21,10 @@ ModuleIdentity readModuleIdentity(HMODULE module);
 // block holds no valid fixed file information. Never reads past size bytes.
 Text fixedFileVersionText(const void* versionInfo, std::size_t size);
 
+// A file version, given as the two words of VS_FIXEDFILEINFO, as "a.b.c.d":
+// each 16-bit number in decimal, without leading zeros.
+Text versionText(DWORD mostSignificant, DWORD leastSignificant);
+
 // The identity of this library, filled by the start-up.
 const ModuleIdentity& libraryIdentity();
 void startUpLibrary(HMODULE module);

@@ -6,7 +6,7 @@
 #include "registry.h"
 #include "result_buffer.h"
 
-#include <cstdio>
+#include <string>
 
 namespace vmsi {
 
@@ -24,11 +24,9 @@ bool registryValueExists(HKEY root, const Text& keyPath, const Text& valueName) 
            ERROR_SUCCESS;
 }
 
+// The number in decimal, with a minus sign when negative, as "%i" writes it.
 Text versionMarkerKeyPath(int version) {
-    char keyPath[64];
-    std::snprintf(keyPath, sizeof keyPath, "Software\\Vardo\\QLMKInternalVersion\\Version%i",
-                  version);
-    return keyPath;
+    return "Software\\Vardo\\QLMKInternalVersion\\Version" + std::to_string(version);
 }
 
 int checkInstalledVersion(HWND owner, int version, char* versionText) {

@@ -136,31 +136,26 @@ private:
 } // namespace
 
 UINT runEntry(MSIHANDLE handle, const EntryDescription& entry, ActionCall call) noexcept {
-    bool failOnZero = false;
-    try {
-        const Session session(handle);
-        const ReportingScope scope(session, entry.name);
-        EntryRun run(session, entry);
+    // Memory exhausted ends the process, as in every action of the library.
+    const Session session(handle);
+    const ReportingScope scope(session, entry.name);
+    EntryRun run(session, entry);
 
-        int result = 0;
-        char resultBuffer[resultBufferSize] = {};
-        const std::optional<Arguments> arguments = run.readArguments();
-        failOnZero = run.failOnZero();
-        if (arguments) {
-            result = call(*arguments, resultBuffer);
-        }
-        run.publishResult(result, resultBuffer);
-        reportInformation(nullptr, "Action result: " + std::to_string(result));
-        if (result == 0 && failOnZero) {
-            reportWarning(nullptr, "The installation fails on this 0, as " +
-                                       run.failRequestSource() + " asks");
-            return ERROR_INSTALL_FAILURE;
-        }
-        return ERROR_SUCCESS;
-    } catch (...) {
-        // Out of memory, at worst: the action has not given a 1.
-        return failOnZero ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS;
+    int result = 0;
+    char resultBuffer[resultBufferSize] = {};
+    const std::optional<Arguments> arguments = run.readArguments();
+    const bool failOnZero = run.failOnZero();
+    if (arguments) {
+        result = call(*arguments, resultBuffer);
     }
+    run.publishResult(result, resultBuffer);
+    reportInformation(nullptr, "Action result: " + std::to_string(result));
+    if (result == 0 && failOnZero) {
+        reportWarning(nullptr,
+                      "The installation fails on this 0, as " + run.failRequestSource() + " asks");
+        return ERROR_INSTALL_FAILURE;
+    }
+    return ERROR_SUCCESS;
 }
 
 } // namespace vmsi::msi

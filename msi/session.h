@@ -42,6 +42,9 @@ public:
     ~ReportingScope();
     ReportingScope(const ReportingScope&) = delete;
     ReportingScope& operator=(const ReportingScope&) = delete;
+
+    const Session& session;
+    const char* const entryName;
 };
 
 // Formatted text of the installer: brackets and braces would be taken as

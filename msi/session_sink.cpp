@@ -1,35 +1,63 @@
 // The Windows Installer entry points' sink: each report goes to the install
-// log of the session whose entry is running, marked info or warning. Outside
-// an entry there is no session and the report is dropped.
+// log of the session whose entry is running on this thread, marked info or
+// warning. Outside an entry there is no session and the report is dropped.
 #include "session.h"
 
 namespace vmsi {
 
 namespace {
 
-struct CurrentEntry {
-    const msi::Session* session = nullptr;
-    const char* name = nullptr;
-};
+// The running entry's scope, in a thread-local slot of Windows' own: the
+// compiler's thread_local would make the DLL import the GCC runtime DLL.
+DWORD currentScopeSlot() {
+    static LONG slot = static_cast<LONG>(TLS_OUT_OF_INDEXES);
+    // Reads the slot atomically: it is only ever replaced while unallocated.
+    const LONG known = InterlockedCompareExchange(&slot, static_cast<LONG>(TLS_OUT_OF_INDEXES),
+                                                  static_cast<LONG>(TLS_OUT_OF_INDEXES));
+    if (known != static_cast<LONG>(TLS_OUT_OF_INDEXES)) {
+        return static_cast<DWORD>(known);
+    }
+    const DWORD fresh = TlsAlloc();
+    const LONG previous = InterlockedCompareExchange(&slot, static_cast<LONG>(fresh),
+                                                     static_cast<LONG>(TLS_OUT_OF_INDEXES));
+    if (previous != static_cast<LONG>(TLS_OUT_OF_INDEXES)) {
+        // Another thread allocated one first.
+        TlsFree(fresh);
+        return static_cast<DWORD>(previous);
+    }
+    return fresh;
+}
 
-thread_local CurrentEntry current;
+const msi::ReportingScope* currentScope() {
+    const DWORD slot = currentScopeSlot();
+    return slot == TLS_OUT_OF_INDEXES ? nullptr
+                                      : static_cast<const msi::ReportingScope*>(TlsGetValue(slot));
+}
+
+void setCurrentScope(const msi::ReportingScope* scope) {
+    const DWORD slot = currentScopeSlot();
+    if (slot != TLS_OUT_OF_INDEXES) {
+        TlsSetValue(slot, const_cast<msi::ReportingScope*>(scope));
+    }
+}
 
 } // namespace
 
 void report(HWND, Text text, Severity severity) {
-    if (current.session != nullptr) {
-        current.session->log(current.name, text, severity);
+    if (const msi::ReportingScope* scope = currentScope()) {
+        scope->session.log(scope->entryName, text, severity);
     }
 }
 
 namespace msi {
 
-ReportingScope::ReportingScope(const Session& session, const char* entryName) {
-    current = {&session, entryName};
+ReportingScope::ReportingScope(const Session& session, const char* entryName)
+    : session(session), entryName(entryName) {
+    setCurrentScope(this);
 }
 
 ReportingScope::~ReportingScope() {
-    current = {};
+    setCurrentScope(nullptr);
 }
 
 } // namespace msi

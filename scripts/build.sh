@@ -9,12 +9,7 @@ cd "$root"
 
 jobs=$(nproc)
 for platform in win32 win64; do
-    case $platform in
-        win32) toolchain=cmake/toolchain-i686-w64-mingw32.cmake ;;
-        win64) toolchain=cmake/toolchain-x86_64-w64-mingw32.cmake ;;
-    esac
-    cmake -S . -B "build/$platform" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-        -DCMAKE_BUILD_TYPE=Release -DVMSI_WIN32_BUILD="$root/build/win32" >/dev/null
+    scripts/configure.sh "$platform"
     cmake --build "build/$platform" -j "$jobs"
     rm -rf "dist/$platform"
     cmake --install "build/$platform" --prefix "dist/$platform" --strip >/dev/null

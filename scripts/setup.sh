@@ -12,7 +12,7 @@ as_root() {
 }
 
 install_packages() {
-    local packages=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
+    local packages=(cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
         binutils-mingw-w64-x86-64 googletest wine wine64 wine32:i386 qemu-user-static zip unzip
         wixl msitools)
     local missing=()

@@ -84,11 +84,14 @@ TEST_F(CacheRemovalTest, WhatCannotBeDeletedStaysAndIsReported) {
     putInCache("file.dat");
     test::makeFolders(cache() + "\\Sub");
     test::writeFile(cache() + "\\Sub\\inner.dat", "inner");
+    SetFileAttributesA((cache() + "\\Sub").c_str(), FILE_ATTRIBUTE_HIDDEN);
     takeSnapshot();
 
     EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), "Cache"), 0);
     EXPECT_FALSE(exists(cache() + "\\file.dat"));
     EXPECT_EQ(test::readFile(cache() + "\\Sub\\inner.dat"), "inner");
+    // Tried like a file, the subfolder has lost its mark.
+    EXPECT_EQ(GetFileAttributesA((cache() + "\\Sub").c_str()), DWORD{FILE_ATTRIBUTE_DIRECTORY});
     EXPECT_EQ(takeReports(), (std::vector<Report>{
                                  info("QLMK Cache Folder = " + cache(), owner),
                                  warning("Unable to delete file: " + cache() + "\\.", owner),
@@ -99,13 +102,17 @@ TEST_F(CacheRemovalTest, WhatCannotBeDeletedStaysAndIsReported) {
 
     // A file held open without delete sharing.
     test::removeTree(cache() + "\\Sub");
-    putInCache("busy.dat");
+    putInCache("busy.dat", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     HANDLE busy = CreateFileA((cache() + "\\busy.dat").c_str(), GENERIC_READ, FILE_SHARE_READ,
                               nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(busy, INVALID_HANDLE_VALUE);
     EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), "Cache"), 0);
     CloseHandle(busy);
     EXPECT_TRUE(exists(cache() + "\\busy.dat"));
+    // What stays has lost its marks all the same.
+    EXPECT_EQ(GetFileAttributesA((cache() + "\\busy.dat").c_str()) &
+                  (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
+              0u);
     const auto reports = takeReports();
     ASSERT_EQ(reports.size(), 4u);
     EXPECT_EQ(reports[2], warning("Unable to delete file: " + cache() + "\\busy.dat", owner));

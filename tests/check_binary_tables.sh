@@ -9,7 +9,9 @@
 #    the export list (_Name@N), which the compiler derives from the function's
 #    prototype: a wrong count does not link;
 #  - only system DLLs on the KnownDLLs list are imported: no mingw runtime and
-#    not version.dll.
+#    not version.dll;
+#  - the stripped 32-bit libraries stay under 100 KiB: they link no C++
+#    runtime library, and code that brings one back shows here first.
 # Usage: check_binary_tables.sh DIST_FOLDER EXPORTS.def MSI_EXPORTS.def
 set -uo pipefail
 dist=$1
@@ -57,6 +59,17 @@ for platform in win32 win64; do
             fi
         done < <(echo "$tables" | sed -n 's/^\s*DLL Name: //p')
     done
+done
+
+size_limit=$((100 * 1024))
+for dll in "$dist/win32/VardoMSICustomActions.dll" "$dist/win32/VardoMSICustomActionsTrace.dll"; do
+    [ -f "$dll" ] || continue
+    size=$(stat -c %s "$dll")
+    if [ "$size" -lt "$size_limit" ]; then
+        echo "ok: $dll is $size bytes"
+    else
+        fail "$dll is $size bytes, not under $size_limit"
+    fi
 done
 
 implib="$dist/win32/libVardoMSICustomActions.dll.a"

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 using namespace vmsi;
@@ -148,4 +149,17 @@ TEST(FixedFileVersionText, NeverReadsOutsideABrokenVersionBlock) {
     std::vector<unsigned char> unterminated(38, 'A');
     unterminated[0] = 38;
     EXPECT_EQ(fixedFileVersionText(unterminated.data(), unterminated.size()), "");
+}
+
+TEST(FixedFileVersionText, WritesEachNumberAsPercentDWould) {
+    // The C runtime's printf is the reference: every digit count and both
+    // ends of the 16-bit range, in each of the four places.
+    const WORD numbers[] = {0, 1, 9, 10, 99, 100, 999, 1000, 9999, 10000, 65534, 65535};
+    for (WORD high : numbers) {
+        for (WORD low : numbers) {
+            char expected[32];
+            std::snprintf(expected, sizeof expected, "%d.%d.%d.%d", high, low, low, high);
+            EXPECT_EQ(versionText(MAKELONG(low, high), MAKELONG(high, low)), expected);
+        }
+    }
 }

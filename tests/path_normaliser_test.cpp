@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 using namespace vmsi;
@@ -103,6 +104,54 @@ TEST(PathNormaliser, AgreesWithRepeatedPairHalvingOnRandomPaths) {
         ASSERT_EQ(normalisePath(path, noLeadBytes), normaliseByPairs(path, noLeadBytes))
             << "input: " << path;
     }
+}
+
+TEST(PathNormaliser, AgreesWithRepeatedPairHalvingOnLongPaths) {
+    // Long texts put runs, their ends and double-byte characters at every
+    // place of the word-wise scan, across the boundaries of its words.
+    std::mt19937 random(20261208);
+    const char* const pieces[] = {
+        "a", "\\", "\\\\", "\\\\\\\\\\\\\\\\\\", "\x95\x5C", "\x95", "\xE0", "Program Files", "C:"};
+    for (int round = 0; round < 3000; ++round) {
+        std::string path;
+        const int count = static_cast<int>(random() % 48);
+        for (int i = 0; i < count; ++i) {
+            path += pieces[random() % (sizeof pieces / sizeof pieces[0])];
+        }
+        ASSERT_EQ(normalisePath(path, shiftJisLeadByte), normaliseByPairs(path, shiftJisLeadByte))
+            << "input: " << path;
+        ASSERT_EQ(normalisePath(path, noLeadBytes), normaliseByPairs(path, noLeadBytes))
+            << "input: " << path;
+    }
+}
+
+TEST(PathNormaliser, CollapsesARunOfAMegabyteToOne) {
+    const std::string run(1 << 20, '\\');
+    EXPECT_EQ(normalise(run), "\\\\");
+    EXPECT_EQ(normalise("C:" + run + "x" + run), "C:\\x\\");
+}
+
+namespace {
+
+unsigned char lowestByteAsked = 0xFF;
+
+bool shiftJisLeadByteNotingTheByte(unsigned char byte) {
+    lowestByteAsked = std::min(lowestByteAsked, byte);
+    return shiftJisLeadByte(byte);
+}
+
+} // namespace
+
+TEST(PathNormaliser, AsksTheLeadByteTestOnlyAboutBytesFrom0x80Up) {
+    std::string path;
+    for (int byte = 1; byte < 256; ++byte) {
+        path += static_cast<char>(byte);
+        path += "\\\\";
+    }
+    lowestByteAsked = 0xFF;
+    EXPECT_EQ(normalisePath(path, shiftJisLeadByteNotingTheByte),
+              normaliseByPairs(path, shiftJisLeadByte));
+    EXPECT_EQ(lowestByteAsked, 0x80);
 }
 
 TEST(JoinPath, PutsExactlyOneBackslashBeforeTheName) {

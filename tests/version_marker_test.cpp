@@ -4,10 +4,12 @@
 #include "machine_keys.h"
 #include "recorded_reports.h"
 #include "result_buffer.h"
+#include "version_marker.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
 #include <string>
 
 using namespace vmsi;
@@ -75,6 +77,16 @@ TEST(VersionMarker, AMissingMarkerGivesZeroAndTheSameTextForEveryVersion) {
         EXPECT_EQ(answer.reports, std::vector<Report>{notInstalled}) << version;
     }
     EXPECT_EQ(check(5).result, 1);
+}
+
+TEST(VersionMarker, NamesTheMarkerKeyAsPercentIWritesTheVersion) {
+    // The C runtime's printf is the reference for the number's text.
+    for (int version : {0, 4, 10, 409, -1, -40, INT_MAX, INT_MIN}) {
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "Software\\Vardo\\QLMKInternalVersion\\Version%i",
+                      version);
+        EXPECT_EQ(versionMarkerKeyPath(version), expected);
+    }
 }
 
 TEST(VersionMarker, ThePresenceOfTheValueDecidesWhateverItsData) {

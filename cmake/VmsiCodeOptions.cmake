@@ -1,0 +1,10 @@
+# The compiler options of the library's own code (the core, the start-up and
+# the sinks), shared by the cross builds and by the native build of the path
+# normaliser's benchmark.
+#
+# Built for size, and without C++ exceptions: nothing in the library throws
+# or catches, and without them a DLL needs none of the C++ runtime's
+# exception machinery (see frame/runtime_support.cpp). Each function and
+# datum gets a section of its own, so that the linker can drop what no export
+# reaches.
+set(VMSI_LIBRARY_COMPILE_OPTIONS -Os -fno-exceptions -ffunction-sections -fdata-sections)

@@ -310,17 +310,8 @@ void compareVersionCheck(HMODULE library, const std::string& folder, const char*
 } // namespace
 
 int main(int argc, char** argv) {
-    int rounds = 21;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
-            rounds = std::atoi(argv[++i]);
-        } else {
-            std::fprintf(stderr, "usage: vmsi-bench [--rounds N]\n");
-            return 2;
-        }
-    }
-    if (rounds < 1) {
-        std::fprintf(stderr, "vmsi-bench: --rounds takes a positive number\n");
+    const int rounds = vmsi::bench::roundsFromArguments(argc, argv, "vmsi-bench");
+    if (rounds < 0) {
         return 2;
     }
     const std::string folder = thisProgramFolder();

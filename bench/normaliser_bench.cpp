@@ -96,17 +96,8 @@ void compareWithCopy(const std::string& id, const std::string& input, int rounds
 } // namespace
 
 int main(int argc, char** argv) {
-    int rounds = 21;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
-            rounds = std::atoi(argv[++i]);
-        } else {
-            std::fprintf(stderr, "usage: normaliser-bench [--rounds N]\n");
-            return 2;
-        }
-    }
-    if (rounds < 1) {
-        std::fprintf(stderr, "normaliser-bench: --rounds takes a positive number\n");
+    const int rounds = vmsi::bench::roundsFromArguments(argc, argv, "normaliser-bench");
+    if (rounds < 0) {
         return 2;
     }
     for (const Pattern& pattern : patterns) {

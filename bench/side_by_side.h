@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace vmsi::bench {
@@ -84,6 +86,25 @@ inline void printResult(const char* id, const SideBySide& comparison, int operat
                 comparison.medianFloorTime() * microseconds, comparison.rounds(),
                 operationsPerRound);
     std::fflush(stdout);
+}
+
+// The number of rounds from "--rounds N" (21 when not given), or -1 after a
+// usage message for anything else.
+inline int roundsFromArguments(int argc, char** argv, const char* programName) {
+    int rounds = 21;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
+            rounds = std::atoi(argv[++i]);
+        } else {
+            std::fprintf(stderr, "usage: %s [--rounds N]\n", programName);
+            return -1;
+        }
+    }
+    if (rounds < 1) {
+        std::fprintf(stderr, "%s: --rounds takes a positive number\n", programName);
+        return -1;
+    }
+    return rounds;
 }
 
 } // namespace vmsi::bench

@@ -4,9 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <msi.h>
+
 namespace vmsi::test {
 
 namespace {
+
+// A run that stopped before its uninstall leaves its product installed, and
+// a product of the same upgrade code keeps their shared files installed when
+// the next one goes. Whatever an earlier run left is removed first.
+void removeEarlierInstallations(const Text& source);
 
 Text xmlEscaped(const Text& text) {
     Text escaped;
@@ -191,6 +198,7 @@ InstallOutcome TestPackage::installSource(const Text& source, const Text& comman
         ADD_FAILURE() << "wixl built no package: " << readFile(buildOutput).value_or("");
         return outcome;
     }
+    removeEarlierInstallations(source);
     DeleteFileA(log.c_str());
     outcome.exitCode = runMsiexec("msiexec /i \"" + package + "\" /qn /l*v \"" + log + "\" " +
                                   commandLineProperties);
@@ -201,5 +209,30 @@ InstallOutcome TestPackage::installSource(const Text& source, const Text& comman
 DWORD TestPackage::uninstall() {
     return runMsiexec("msiexec /x \"" + (folder_ / (name_ + ".msi")) + "\" /qn");
 }
+
+namespace {
+
+void removeEarlierInstallations(const Text& source) {
+    const Text marker = "UpgradeCode=\"";
+    const std::size_t at = source.find(marker);
+    if (at == Text::npos) {
+        return;
+    }
+    const std::size_t start = at + marker.size();
+    Text upgradeCode = "{" + source.substr(start, source.find('"', start) - start) + "}";
+    CharUpperA(upgradeCode.data());
+    std::vector<Text> installed;
+    char productCode[39];
+    for (DWORD index = 0;
+         MsiEnumRelatedProductsA(upgradeCode.c_str(), 0, index, productCode) == ERROR_SUCCESS;
+         ++index) {
+        installed.push_back(productCode);
+    }
+    for (const Text& product : installed) {
+        runMsiexec("msiexec /x " + product + " /qn");
+    }
+}
+
+} // namespace
 
 } // namespace vmsi::test

@@ -69,7 +69,7 @@ int createDesktopShortcut(HWND owner, int allUsersMode, const Text& programGroup
         return 0;
     }
     // An existing desktop file is never overwritten.
-    if (!CopyFileA(source.c_str(), destination.c_str(), TRUE)) {
+    if (!fitsPlatform(destination) || !CopyFileA(source.c_str(), destination.c_str(), TRUE)) {
         reportWarning(owner, "Could not copy shortcut: " + source);
         return 0;
     }

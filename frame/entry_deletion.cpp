@@ -1,5 +1,7 @@
 #include "entry_deletion.h"
 
+#include "paths.h"
+
 namespace vmsi {
 
 namespace {
@@ -12,6 +14,11 @@ bool isNameSurrogate(DWORD reparseTag) {
 // replaced while it is held. Without the right to write attributes the
 // entry is still held, and only its attributes stay as they are.
 FileHandle holdEntry(const Text& path, DWORD access, bool& writeAttributes) {
+    writeAttributes = false;
+    if (!fitsPlatform(path)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return FileHandle();
+    }
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
     const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
     FileHandle held(CreateFileA(path.c_str(), access | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
@@ -66,8 +73,7 @@ EntryKind heldEntryKind(HANDLE held, const Text& path) {
     }
     // Read while the entry is held, so the path still names what is held,
     // unless the platform followed a link to open it.
-    return entryKindOf(attributes.FileAttributes, attributes.ReparseTag,
-                       GetFileAttributesA(path.c_str()));
+    return entryKindOf(attributes.FileAttributes, attributes.ReparseTag, pathAttributes(path));
 }
 
 void resetAttributesThrough(HANDLE held) {

@@ -47,7 +47,7 @@ bool isReachedThroughLink(const Text& parentFolder, const Text& cacheFolderName)
             continue;
         }
         below += below.empty() ? component : "\\" + component;
-        if (isLink(GetFileAttributesA(joinPath(parentFolder, below).c_str()))) {
+        if (isLink(pathAttributes(joinPath(parentFolder, below)))) {
             return true;
         }
     }
@@ -132,7 +132,7 @@ int removeCacheFolder(HWND owner, const Text& parentFolder, const Text& cacheFol
         return 0;
     }
     // Further marks (read-only, hidden, archive) do not matter.
-    const DWORD attributes = GetFileAttributesA(cacheFolder.c_str());
+    const DWORD attributes = pathAttributes(cacheFolder);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         reportWarning(owner, "Directory Doesn't exist: " + cacheFolder);
         return 0;

@@ -11,8 +11,10 @@ bool isNameSurrogate(DWORD reparseTag) {
 }
 
 // Held without delete sharing, so that the entry cannot be renamed or
-// replaced while it is held. Without the right to write attributes the
-// entry is still held, and only its attributes stay as they are.
+// replaced while it is held. Only a handle that asks for data or deletion
+// access takes part in sharing; one that asks for attributes alone pins
+// nothing. Without the right to write attributes the entry is still held,
+// and only its attributes stay as they are.
 FileHandle holdEntry(const Text& path, DWORD access, bool& writeAttributes) {
     writeAttributes = false;
     if (!fitsPlatform(path)) {
@@ -62,7 +64,7 @@ EntryKind entryKindOf(DWORD heldAttributes, DWORD heldReparseTag, DWORD pathAttr
 
 HeldFolder holdFolder(const Text& path) {
     HeldFolder folder;
-    folder.handle = holdEntry(path, 0, folder.writeAttributes);
+    folder.handle = holdEntry(path, FILE_LIST_DIRECTORY, folder.writeAttributes);
     return folder;
 }
 
@@ -90,7 +92,9 @@ DWORD deleteEntry(const Text& path, FolderMarks folderMarks, DeletionObserver* o
     FileHandle held = holdEntry(path, DELETE, writeAttributes);
     // Deletion is what fails for an entry that someone holds without
     // sharing it; its marks are reset all the same, as they would be before
-    // DeleteFileA, through a handle that asks for attributes alone.
+    // DeleteFileA, through a handle that asks for attributes alone (and so
+    // holds nothing against a rival: only an ordinary file or folder, as the
+    // handle and the path both show it, has its marks reset).
     const DWORD deletionRefused = held ? ERROR_SUCCESS : GetLastError();
     if (deletionRefused == ERROR_SHARING_VIOLATION) {
         held = holdEntry(path, 0, writeAttributes);

@@ -91,7 +91,7 @@ std::optional<Text> findFile(const Text& searchName, SearchPathFunction searchPa
     // the search is made again with that much room, so the path whose version
     // is read is always that of the file found.
     std::vector<char> buffer(MAX_PATH);
-    for (int round = 0; round < searchRounds; ++round) {
+    for (int round = 0; round < searchRounds && fitsPlatform(searchName); ++round) {
         const DWORD length = searchPath(nullptr, searchName.c_str(), nullptr,
                                         static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
         if (length == 0) {

@@ -50,7 +50,8 @@ int checkIfAppInstalled(HWND owner, const Text& programName) {
     }
     // An empty name opens the App Paths key itself once more.
     RegistryKey entry;
-    if (RegOpenKeyExA(appPaths.get(), programName.c_str(), 0, registryReadAccess,
+    if (!fitsPlatform(programName) ||
+        RegOpenKeyExA(appPaths.get(), programName.c_str(), 0, registryReadAccess,
                       entry.receive()) != ERROR_SUCCESS) {
         return 0;
     }

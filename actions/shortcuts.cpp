@@ -2,6 +2,7 @@
 
 #include "VardoMSICustomActions.h"
 #include "diagnostics.h"
+#include "entry_deletion.h"
 #include "paths.h"
 #include "registry.h"
 
@@ -68,7 +69,7 @@ int createDesktopShortcut(HWND owner, int allUsersMode, const Text& programGroup
         return 0;
     }
     // An existing desktop file is never overwritten.
-    if (!CopyFileA(source.c_str(), destination.c_str(), TRUE)) {
+    if (!fitsPlatform(destination) || !CopyFileA(source.c_str(), destination.c_str(), TRUE)) {
         reportWarning(owner, "Could not copy shortcut: " + source);
         return 0;
     }
@@ -84,20 +85,17 @@ int removeDesktopShortcut(HWND owner, int allUsersMode, const Text& shortcutFile
     reportInformation(owner, "Desktop = " + desktop);
     reportInformation(owner, "csShortCutToDelete = " + target);
 
-    // The existence test, with the attributes it reads kept for the next step.
-    const DWORD attributes = GetFileAttributesA(target.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (!pathExists(target)) {
         reportWarning(owner, "Could not find shortcut");
         return 0;
     }
-    // Clearing read-only, hidden and system lets the file be deleted. A folder
-    // (the desktop itself, for an empty name) keeps its attributes: it cannot
-    // be deleted here, and would otherwise be left changed by the failure.
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
-    if (!DeleteFileA(target.c_str())) {
-        const DWORD error = GetLastError();
+    // Read-only, hidden and system marks are cleared so that such a file is
+    // deleted like any other. A folder (the desktop itself, for an empty
+    // name) keeps its attributes: it cannot be deleted here, and would
+    // otherwise be left changed by the failure. A link is deleted as the
+    // link, and a link to a folder kept: neither is ever followed.
+    const DWORD error = deleteEntry(target, FolderMarks::Keep);
+    if (error != ERROR_SUCCESS) {
         reportWarning(owner, "Error Deleting Shortcut: GetLastError = " + std::to_string(error));
         return 0;
     }

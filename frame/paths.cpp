@@ -20,8 +20,12 @@ Text joinPath(const Text& folder, const Text& name) {
     return normalisePath(folder + "\\" + name);
 }
 
+DWORD pathAttributes(const Text& path) {
+    return fitsPlatform(path) ? GetFileAttributesA(path.c_str()) : INVALID_FILE_ATTRIBUTES;
+}
+
 bool pathExists(const Text& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return pathAttributes(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 Text systemFilePath(const Text& fileName) {

@@ -3,7 +3,24 @@
 
 #include "text.h"
 
+#include <windows.h>
+
+#include <cstddef>
+
 namespace vmsi {
+
+// No path or name that the platform takes is as long as 32,767 characters,
+// its terminating zero included. A longer text names nothing and is never
+// handed to the platform: Wine 8 wraps the length of such a text and answers
+// for a shorter path, which may well exist.
+constexpr std::size_t platformPathLimit = 32767;
+
+inline bool fitsPlatform(const Text& pathOrName) {
+    return pathOrName.size() < platformPathLimit;
+}
+
+// The path's attributes, or INVALID_FILE_ATTRIBUTES when it names nothing.
+DWORD pathAttributes(const Text& path);
 
 // Whether the byte begins a double-byte character of the system ANSI code
 // page.

@@ -2,6 +2,7 @@
 // the folder itself. One level only; nothing outside the folder is touched.
 #pragma once
 
+#include "entry_deletion.h"
 #include "text.h"
 
 #include <windows.h>
@@ -16,7 +17,12 @@ namespace vmsi {
 bool namesAFolderBelow(const Text& cacheFolderName);
 
 // Deletes every file directly in parentFolder\cacheFolderName, then the
-// folder; reports what could not be deleted. Always 0.
-int removeCacheFolder(HWND owner, const Text& parentFolder, const Text& cacheFolderName);
+// folder; reports what could not be deleted. Always 0. The folder is held
+// while its entries are deleted, and each entry is deleted through a handle
+// that holds it (entry_deletion.h): no link is followed, and none can be
+// swapped in between the check of an entry and its deletion. The observer
+// is for tests that act as a rival at those moments.
+int removeCacheFolder(HWND owner, const Text& parentFolder, const Text& cacheFolderName,
+                      DeletionObserver* observer = nullptr);
 
 } // namespace vmsi

@@ -21,8 +21,10 @@ int writeFavourites(HWND owner, const Text& baseFolder, const Text& fileFolder,
 
     // Not shared while open; an existing file is replaced, a missing folder
     // is not created.
-    FileHandle file(CreateFileA(location.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(fitsPlatform(location)
+                        ? CreateFileA(location.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)
+                        : INVALID_HANDLE_VALUE);
     if (!file) {
         reportWarning(owner, "failed to write the file.  does the directory exist?");
         return 0;

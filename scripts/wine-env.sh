@@ -23,6 +23,39 @@ ensure_wine_prefix() {
     touch "$WINEPREFIX/.vmsi-ready"
 }
 
+# The second prefix, whose programs run with the ANSI code page 932 (Japanese
+# Shift-JIS, where the second byte of a character may be 0x5C, the value of
+# the backslash). Wine takes the code page from the locale of the process's
+# environment, not from the registry (its Nls\CodePage ACP value is
+# ignored), so the prefix comes with a Japanese locale compiled into it and
+# used through LOCPATH: no system locale has to be installed.
+CP932_WINEPREFIX="${VMSI_CP932_WINEPREFIX:-$project_root/.wine-prefix-cp932}"
+
+# Made once from the main prefix, which takes seconds where a new prefix takes
+# minutes, and kept; the marker says it finished.
+ensure_cp932_prefix() {
+    if [ -f "$CP932_WINEPREFIX/.vmsi-ready" ]; then return 0; fi
+    echo "setup: creating the code page 932 prefix $CP932_WINEPREFIX"
+    rm -rf "$CP932_WINEPREFIX"
+    cp -a "$WINEPREFIX" "$CP932_WINEPREFIX"
+    rm -f "$CP932_WINEPREFIX/.vmsi-ready"
+    mkdir -p "$CP932_WINEPREFIX/locales"
+    localedef -i ja_JP -f UTF-8 "$CP932_WINEPREFIX/locales/ja_JP.UTF-8"
+    # The first program under the new locale records it in the prefix.
+    (use_cp932_prefix && env "${CP932_LOCALE[@]}" "$WINE64" cmd /c exit </dev/null >/dev/null 2>&1 &&
+        "$WINESERVER" -k) || true
+    touch "$CP932_WINEPREFIX/.vmsi-ready"
+}
+
+# For the rest of the calling shell: programs run in the code page 932 prefix,
+# each started with the locale: env "${CP932_LOCALE[@]}" program... (The shell
+# itself keeps its own locale, which it could not load from LOCPATH.)
+use_cp932_prefix() {
+    export WINEPREFIX="$CP932_WINEPREFIX"
+    export VMSI_WINEPREFIX="$CP932_WINEPREFIX"
+    CP932_LOCALE=(LOCPATH="$CP932_WINEPREFIX/locales" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8)
+}
+
 # A persistent server keeps each Wine program start at a fraction of a second.
 # The first program in a prefix also starts the prefix's services, which keep
 # whatever output handles they inherit open: they are started here, with

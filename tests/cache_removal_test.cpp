@@ -9,6 +9,8 @@
 #include "tree_snapshot.h"
 #include "unix_links.h"
 
+#include <optional>
+
 #include <gtest/gtest.h>
 
 using namespace vmsi;
@@ -24,8 +26,8 @@ const HWND owner = reinterpret_cast<HWND>(0x1357);
 class CacheRemovalTest : public ::testing::Test {
 protected:
     // Scratch\Parent\Cache is the cache folder, beside Parent\keep.txt and
-    // Scratch\Outside\Target. Parent is hidden, so that a reset of the
-    // attributes of the folder above the cache folder shows.
+    // Scratch\Outside\Target. Parent is hidden and a system folder, so that
+    // a reset of the attributes of the folder above the cache folder shows.
     CacheRemovalTest() : scratch_("cache-removal") {
         test::makeFolders(cache());
         test::writeFile(parent() + "\\keep.txt", "keep");
@@ -33,7 +35,7 @@ protected:
         test::writeFile(target() + "\\precious.txt", "precious");
         SetFileAttributesA((target() + "\\precious.txt").c_str(), FILE_ATTRIBUTE_READONLY);
         SetFileAttributesA(target().c_str(), FILE_ATTRIBUTE_HIDDEN);
-        SetFileAttributesA(parent().c_str(), FILE_ATTRIBUTE_HIDDEN);
+        SetFileAttributesA(parent().c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
         takeReports();
     }
 
@@ -242,4 +244,122 @@ TEST_F(CacheRemovalTest, ALinkedEntryIsNeverFollowed) {
                              }));
     EXPECT_FALSE(exists(cache() + "\\file.dat"));
     expectNothingChangedOutsideTheCache();
+}
+
+// The moments between finding an entry and deleting it, where a rival could
+// swap it for a link, made to happen every time by the observer.
+namespace {
+
+// Swaps one entry for a Unix link to a folder once the search has found it
+// and before it is opened: a rival that is quick enough.
+class SwapForLinkWhenFound : public DeletionObserver {
+public:
+    SwapForLinkWhenFound(std::string entry, std::string unixTarget)
+        : entry_(std::move(entry)), unixTarget_(std::move(unixTarget)) {}
+    void entryFound(const Text& path) override {
+        if (path == entry_ && !link_) {
+            link_.emplace(path, unixTarget_);
+        }
+    }
+    bool swapped() const { return link_.has_value(); }
+
+private:
+    std::string entry_;
+    std::string unixTarget_;
+    std::optional<test::UnixSymbolicLink> link_;
+};
+
+// Tries to move the entry or the folder away while the action holds it, as
+// a rival that means to put a link in its place would have to.
+class MoveAwayWhenHeld : public DeletionObserver {
+public:
+    explicit MoveAwayWhenHeld(std::string destination) : destination_(std::move(destination)) {}
+    void folderHeld(const Text& path) override { tryToMove(path); }
+    void entryHeld(const Text& path) override { tryToMove(path); }
+    std::vector<std::string> moved;
+    std::vector<DWORD> refusals;
+
+private:
+    void tryToMove(const Text& path) {
+        if (MoveFileExA(path.c_str(), destination_.c_str(), 0)) {
+            moved.push_back(path);
+            MoveFileExA(destination_.c_str(), path.c_str(), 0);
+        } else {
+            refusals.push_back(GetLastError());
+        }
+    }
+    std::string destination_;
+};
+
+} // namespace
+
+TEST_F(CacheRemovalTest, AnEntrySwappedForALinkAfterItWasFoundIsNeverFollowed) {
+    // The link's target is an empty hidden folder: acted on through the
+    // link, it would lose its mark, and deleted through the link it would be
+    // gone (both are what Wine 8 does to a link's target when the link is
+    // opened, whatever FILE_FLAG_OPEN_REPARSE_POINT says).
+    test::makeFolders(scratch_ / "Outside\\Empty");
+    SetFileAttributesA((scratch_ / "Outside\\Empty").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    putInCache("swap.dat");
+    putInCache("file.dat");
+    takeSnapshot();
+
+    SwapForLinkWhenFound rival(cache() + "\\swap.dat",
+                               test::unixPathOf(scratch_ / "Outside\\Empty"));
+    EXPECT_EQ(removeCacheFolder(owner, parent(), "Cache", &rival), 0);
+    ASSERT_TRUE(rival.swapped());
+    EXPECT_EQ(takeReports(), (std::vector<Report>{
+                                 info("QLMK Cache Folder = " + cache(), owner),
+                                 warning("Unable to delete file: " + cache() + "\\.", owner),
+                                 warning("Unable to delete file: " + cache() + "\\swap.dat", owner),
+                                 warning("Unable to remove directory" + cache(), owner),
+                             }));
+    EXPECT_FALSE(exists(cache() + "\\file.dat"));
+    expectNothingChangedOutsideTheCache();
+}
+
+TEST_F(CacheRemovalTest, NeitherAHeldEntryNorTheHeldFolderCanBeMovedAway) {
+    putInCache("plain.dat");
+    putInCache("readonly.dat", FILE_ATTRIBUTE_READONLY);
+    takeSnapshot();
+
+    MoveAwayWhenHeld rival(scratch_ / "Outside\\moved");
+    EXPECT_EQ(removeCacheFolder(owner, parent(), "Cache", &rival), 0);
+    EXPECT_EQ(rival.moved, std::vector<std::string>{}) << "a held entry was moved away";
+    // The folder, then each of its two files.
+    EXPECT_EQ(rival.refusals, (std::vector<DWORD>(3, ERROR_SHARING_VIOLATION)));
+    EXPECT_FALSE(exists(cache()));
+    EXPECT_FALSE(exists(scratch_ / "Outside\\moved"));
+    expectNothingChangedOutsideTheCache();
+}
+
+// Wine cannot show a handle that is a link: it opens a link's target whatever
+// FILE_FLAG_OPEN_REPARSE_POINT says, and shows a Unix link to a file as a
+// plain file everywhere, and it cannot make junctions. What Windows shows
+// (the handle of a link reads as a reparse point with a name-surrogate tag)
+// is therefore covered here, through the decision those attributes lead to.
+TEST(HeldEntryKind, LinksAreTakenAsLinksWhereverTheyShow) {
+    const DWORD file = FILE_ATTRIBUTE_ARCHIVE;
+    const DWORD folder = FILE_ATTRIBUTE_DIRECTORY;
+    const DWORD link = FILE_ATTRIBUTE_REPARSE_POINT;
+    const DWORD symbolicLinkTag = 0xA000000C; // IO_REPARSE_TAG_SYMLINK
+    const DWORD junctionTag = 0xA0000003;     // IO_REPARSE_TAG_MOUNT_POINT
+    const DWORD deduplicatedTag = 0x80000013; // IO_REPARSE_TAG_DEDUP: the data itself
+    // Windows: the handle is the link.
+    EXPECT_EQ(entryKindOf(file | link, symbolicLinkTag, file | link), EntryKind::LinkToFile);
+    EXPECT_EQ(entryKindOf(folder | link, junctionTag, folder | link), EntryKind::LinkToFolder);
+    EXPECT_EQ(entryKindOf(folder | link, symbolicLinkTag, folder | link), EntryKind::LinkToFolder);
+    // Swapped after the check: the handle decides, not the path.
+    EXPECT_EQ(entryKindOf(file | link, symbolicLinkTag, file), EntryKind::LinkToFile);
+    // Reparse points that are no links are files and folders.
+    EXPECT_EQ(entryKindOf(file | link, deduplicatedTag, file | link), EntryKind::File);
+    EXPECT_EQ(entryKindOf(folder | link, deduplicatedTag, folder | link), EntryKind::Folder);
+    // Wine: the handle is the target of a link that the path still shows.
+    EXPECT_EQ(entryKindOf(folder, 0, folder | link), EntryKind::FollowedLink);
+    EXPECT_EQ(entryKindOf(file, 0, INVALID_FILE_ATTRIBUTES), EntryKind::FollowedLink);
+    // Plain entries.
+    EXPECT_EQ(entryKindOf(file | FILE_ATTRIBUTE_READONLY, 0, file | FILE_ATTRIBUTE_READONLY),
+              EntryKind::File);
+    EXPECT_EQ(entryKindOf(folder | FILE_ATTRIBUTE_HIDDEN, 0, folder | FILE_ATTRIBUTE_HIDDEN),
+              EntryKind::Folder);
 }

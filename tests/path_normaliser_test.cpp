@@ -1,6 +1,7 @@
 // The path normaliser, and the path joining and existence test built on it.
 #include "path_normaliser.h"
 #include "paths.h"
+#include "normalising_rule.h"
 #include "scratch.h"
 
 #include <gtest/gtest.h>
@@ -12,44 +13,11 @@ using namespace vmsi;
 
 namespace {
 
-bool noLeadBytes(unsigned char) {
-    return false;
-}
-
-// Shift-JIS (code page 932): lead bytes 0x81-0x9F and 0xE0-0xFC; a trail
-// byte may be 0x5C, the value of the backslash.
-bool shiftJisLeadByte(unsigned char byte) {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
+using test::noLeadBytes;
+using test::shiftJisLeadByte;
 
 std::string normalise(const std::string& path) {
     return normalisePath(path, noLeadBytes);
-}
-
-// The rule as stated for installers: halve every pair of adjacent
-// backslashes, left to right, until no pair is left; then give a leading
-// backslash a second one.
-std::string normaliseByPairs(std::string path, LeadByteTest isLeadByte) {
-    for (bool replaced = true; replaced;) {
-        replaced = false;
-        std::string next;
-        for (std::size_t i = 0; i < path.size(); ++i) {
-            if (isLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
-                next += path.substr(i++, 2);
-            } else if (path[i] == '\\' && i + 1 < path.size() && path[i + 1] == '\\') {
-                next += '\\';
-                ++i;
-                replaced = true;
-            } else {
-                next += path[i];
-            }
-        }
-        path = next;
-    }
-    if (!path.empty() && path[0] == '\\') {
-        path.insert(path.begin(), '\\');
-    }
-    return path;
 }
 
 } // namespace
@@ -99,9 +67,10 @@ TEST(PathNormaliser, AgreesWithRepeatedPairHalvingOnRandomPaths) {
         for (int i = 0; i < length; ++i) {
             path += alphabet[random() % sizeof alphabet];
         }
-        ASSERT_EQ(normalisePath(path, shiftJisLeadByte), normaliseByPairs(path, shiftJisLeadByte))
+        ASSERT_EQ(normalisePath(path, shiftJisLeadByte),
+                  test::normaliseByRule(path, shiftJisLeadByte))
             << "input: " << path;
-        ASSERT_EQ(normalisePath(path, noLeadBytes), normaliseByPairs(path, noLeadBytes))
+        ASSERT_EQ(normalisePath(path, noLeadBytes), test::normaliseByRule(path, noLeadBytes))
             << "input: " << path;
     }
 }
@@ -118,9 +87,10 @@ TEST(PathNormaliser, AgreesWithRepeatedPairHalvingOnLongPaths) {
         for (int i = 0; i < count; ++i) {
             path += pieces[random() % (sizeof pieces / sizeof pieces[0])];
         }
-        ASSERT_EQ(normalisePath(path, shiftJisLeadByte), normaliseByPairs(path, shiftJisLeadByte))
+        ASSERT_EQ(normalisePath(path, shiftJisLeadByte),
+                  test::normaliseByRule(path, shiftJisLeadByte))
             << "input: " << path;
-        ASSERT_EQ(normalisePath(path, noLeadBytes), normaliseByPairs(path, noLeadBytes))
+        ASSERT_EQ(normalisePath(path, noLeadBytes), test::normaliseByRule(path, noLeadBytes))
             << "input: " << path;
     }
 }
@@ -150,7 +120,7 @@ TEST(PathNormaliser, AsksTheLeadByteTestOnlyAboutBytesFrom0x80Up) {
     }
     lowestByteAsked = 0xFF;
     EXPECT_EQ(normalisePath(path, shiftJisLeadByteNotingTheByte),
-              normaliseByPairs(path, shiftJisLeadByte));
+              test::normaliseByRule(path, shiftJisLeadByte));
     EXPECT_EQ(lowestByteAsked, 0x80);
 }
 

@@ -41,8 +41,15 @@ TEST(ReadRegistryString, TakesTheDataOfOtherTypesAsText) {
 
     EXPECT_EQ(readRegistryString(key.root(), key.path(), "Expand"), "%ProgramFiles%\\Old");
     EXPECT_EQ(readRegistryString(key.root(), key.path(), "Dword"), "ABC");
-    // No NUL at all: exactly the bytes stored, nothing read past them.
+    // No NUL at all: exactly the bytes stored, nothing read past them. At
+    // these lengths the data ends where the heap's next block header begins,
+    // so a read past the end would not stop at a zero of padding.
     EXPECT_EQ(readRegistryString(key.root(), key.path(), "Unterminated"), "xyz");
+    for (std::size_t length : {8, 24, 40, 56, 120}) {
+        const std::string data(length, 'u');
+        key.setBytes("Unterminated", bytes(data));
+        EXPECT_EQ(readRegistryString(key.root(), key.path(), "Unterminated"), data) << length;
+    }
     EXPECT_EQ(readRegistryString(key.root(), key.path(), "Empty"), "");
 }
 

@@ -4,6 +4,8 @@
 #include "recorded_reports.h"
 #include "scratch.h"
 #include "shipped_library.h"
+#include "tree_snapshot.h"
+#include "unix_links.h"
 
 #include <gtest/gtest.h>
 
@@ -278,4 +280,29 @@ TEST_F(ShortcutTest, TheExportsTakeNullAndOverlongTextsWithoutWritingAnywhere) {
     EXPECT_EQ(createExport(nullptr, 0, "Quillmark", "Quillmark.lnk"), 1);
     EXPECT_EQ(removeExport(nullptr, 0, "Quillmark.lnk"), 1);
     EXPECT_EQ(allFiles(), before);
+}
+
+TEST_F(ShortcutTest, ADesktopEntryThatLinksToAFolderIsNeverFollowed) {
+    // Unix links shown by Wine as reparse points (Wine cannot make junctions):
+    // one to an empty hidden folder, which a deletion through the link would
+    // remove, and one to a hidden folder holding a read-only file.
+    test::makeFolders(scratch_ / "Outside\\Empty");
+    test::makeFolders(scratch_ / "Outside\\Full");
+    test::writeFile(scratch_ / "Outside\\Full\\precious.lnk", "precious");
+    SetFileAttributesA((scratch_ / "Outside\\Full\\precious.lnk").c_str(), FILE_ATTRIBUTE_READONLY);
+    for (const char* folder : {"Outside\\Empty", "Outside\\Full"}) {
+        SetFileAttributesA((scratch_ / folder).c_str(), FILE_ATTRIBUTE_HIDDEN);
+    }
+    const test::TreeSnapshot outside = test::snapshotOf(scratch_ / "Outside");
+    test::UnixSymbolicLink toEmpty(userDesktop() + "\\Empty.lnk",
+                                   test::unixPathOf(scratch_ / "Outside\\Empty"));
+    test::UnixSymbolicLink toFull(userDesktop() + "\\Full.lnk",
+                                  test::unixPathOf(scratch_ / "Outside\\Full"));
+
+    for (const char* name : {"Empty.lnk", "Full.lnk"}) {
+        EXPECT_EQ(removeDesktopShortcut(owner, 0, name), 0) << name;
+        EXPECT_EQ(takeReports().back(), warning("Error Deleting Shortcut: GetLastError = 5", owner))
+            << name;
+    }
+    EXPECT_EQ(test::snapshotOf(scratch_ / "Outside"), outside);
 }

@@ -14,6 +14,11 @@ namespace vmsi::test {
 using TreeSnapshot = std::map<Text, Text>;
 TreeSnapshot snapshotOf(const Text& root);
 
+// The entries directly in a folder, with their attributes, sizes and times
+// of last writing, for places too large to compare whole (C:\, the temporary
+// folder): whatever is created, deleted or written there shows.
+TreeSnapshot listingOf(const Text& folder);
+
 // The snapshot without the given relative path and everything below it.
 TreeSnapshot without(TreeSnapshot snapshot, const Text& relativePath);
 

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Runs a Windows program under 64-bit Wine in the project's code page 932
+# prefix (see wine-env.sh), with a server of that prefix's own, started for
+# the run and stopped after it.
+set -uo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+. "$here/wine-env.sh"
+use_cp932_prefix
+start_wine_server
+status=0
+env "${CP932_LOCALE[@]}" "$here/wine-run.sh" "$@" || status=$?
+stop_wine_server
+exit "$status"

@@ -1,0 +1,234 @@
+// Every action of the shipped library called 300 times on a path where it
+// succeeds and 300 times on one where it fails, in a loop: the handles this
+// process holds (counted in the system's handle table: files, registry
+// keys, processes, threads, events...), the bytes in use on its heaps and
+// its committed private memory must not grow. A call that left one handle
+// or one buffer behind would show 300 times over.
+#include "action_bench.h"
+#include "child_processes.h"
+#include "export_calls.h"
+#include "resource_counters.h"
+#include "shipped_library.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+
+using namespace vmsi;
+using namespace vmsi::test;
+using tools::ExportDescription;
+using tools::ExportKind;
+
+namespace {
+
+constexpr int iterations = 300;
+constexpr int warmUpIterations = 5;
+// What the platform itself may keep between calls (Wine caches a little per
+// started program and per loaded library), far below one handle or one
+// small buffer per call.
+constexpr int handleAllowance = 3;
+constexpr long long heapAllowance = 8 * 1024;
+constexpr long long privateAllowance = 256 * 1024;
+
+constexpr const char* installation = "Software\\Vardo\\Quillmark\\4.0";
+
+const ExportDescription& exportNamed(const Text& name) {
+    for (const ExportDescription& description : tools::exportTable) {
+        if (name == description.name) {
+            return description;
+        }
+    }
+    throw std::logic_error("no export " + name);
+}
+
+// One action's two calls and what puts the bench back after them.
+struct LeakCase {
+    Text action;
+    // Argument values by position, "" for the baseline's; a text argument
+    // given here replaces the baseline's.
+    std::vector<std::pair<Text, ArgumentValue>> failing;
+    int successResult;
+    std::function<void(const ActionBench&)> putBack;
+    // Changes the bench so that the failing call fails, when no argument can.
+    std::function<void(const ActionBench&)> beforeFailing = {};
+};
+
+void deleteIfThere(const Text& path) {
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
+}
+
+class Caller {
+public:
+    Caller(const ShippedLibrary& library, const ActionBench& bench, const ExportDescription& action)
+        : action_(action), address_(library.exportOf<FARPROC>(action.name)) {
+        for (std::size_t i = 0; i < action.argumentCount; ++i) {
+            baseline_.push_back(bench.baseline(action, action.arguments[i]));
+        }
+    }
+
+    int call(const std::vector<std::pair<Text, ArgumentValue>>& replaced = {}) {
+        std::vector<ArgumentValue> arguments = baseline_;
+        for (const auto& [name, value] : replaced) {
+            for (std::size_t i = 0; i < action_.argumentCount; ++i) {
+                if (name == action_.arguments[i].name) {
+                    arguments[i] = value;
+                }
+            }
+        }
+        std::vector<Slot> slots = {0};
+        for (std::size_t i = 0; i < action_.argumentCount; ++i) {
+            slots.push_back(
+                action_.arguments[i].type == tools::ArgumentType::Integer ? arguments[i].integer
+                : arguments[i].isNull                                     ? 0
+                                      : reinterpret_cast<Slot>(arguments[i].text.c_str()));
+        }
+        if (action_.kind == ExportKind::BufferAction) {
+            slots.push_back(reinterpret_cast<Slot>(buffer_));
+        }
+        return callAction(address_, slots);
+    }
+
+private:
+    const ExportDescription& action_;
+    FARPROC address_;
+    std::vector<ArgumentValue> baseline_;
+    char buffer_[MAX_PATH] = {};
+};
+
+struct Held {
+    int handles;
+    long long heapBytes;
+    long long privateBytes;
+};
+
+Held heldNow() {
+    return {openHandleCount(), static_cast<long long>(heapBytesInUse()),
+            static_cast<long long>(privateCommittedBytes())};
+}
+
+} // namespace
+
+TEST(Leaks, NoActionKeepsAHandleOrMemoryOnAnyPath) {
+    ShippedLibrary library;
+    ActionBench bench;
+    ASSERT_GE(openHandleCount(), 0) << "the system's handle table cannot be read";
+
+    const auto missing = [](const char* text) { return ArgumentValue::ofText(text); };
+    const std::vector<LeakCase> cases = {
+        {"VMSI_Launch", {{"fileName", missing("missing.doc")}}, 1, {}},
+        // Too long a command line: the start itself fails.
+        {"VMSI_LaunchWait",
+         {{"parameters", ArgumentValue::ofText(Text(40000, 'p'))}},
+         1,
+         [](const ActionBench& bench) { deleteIfThere(bench / "Tools\\recorder.exe.record"); }},
+        {"VMSI_Register",
+         {{"options", ArgumentValue::ofText(Text(40000, 'o'))}},
+         1,
+         [](const ActionBench& bench) {
+             // The action does not wait for the tool; the loop waits until
+             // the tool has registered the component (its last act), so that
+             // the runs do not pile up.
+             const Text marker = bench / "Components\\VmsiSelfRegistering.dll.registered";
+             for (int look = 0; !DeleteFileA(marker.c_str()) && look < 4000; ++look) {
+                 Sleep(5);
+             }
+         }},
+        {"VMSI_CheckIfAppInstalled", {{"programName", missing("vmsi-bench-missing.exe")}}, 1, {}},
+        // Found, read, and too low: version.dll is loaded and let go.
+        {"VMSI_CheckVersionOfFile", {{"first", ArgumentValue::ofInteger(6)}}, 1, {}},
+        // The second copy meets the first and fails.
+        {"VMSI_CreateDesktopShortcut",
+         {},
+         1,
+         [](const ActionBench& bench) {
+             deleteIfThere(bench.commonDesktop() + "\\Quillmark.lnk");
+         }},
+        // The second removal finds nothing.
+        {"VMSI_RemoveDesktopShortcut",
+         {},
+         1,
+         [](const ActionBench& bench) {
+             const Text shortcut = bench.commonDesktop() + "\\Old Quillmark.lnk";
+             writeFile(shortcut, "shortcut");
+             SetFileAttributesA(shortcut.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+         }},
+        // No registered installation has a database, nor has any default
+        // folder: every probe runs and fails.
+        {"VMSI_CheckForQLMKDB",
+         {},
+         1,
+         [](const ActionBench& bench) {
+             setRegistryString(HKEY_LOCAL_MACHINE, installation, "InstallLocation", bench / "Old");
+         },
+         [](const ActionBench& bench) {
+             setRegistryString(HKEY_LOCAL_MACHINE, installation, "InstallLocation",
+                               bench / "Missing");
+         }},
+        {"VMSI_CheckForQLMK", {{"version", ArgumentValue::ofInteger(5)}}, 1, {}},
+        {"VMSI_LaunchDbMigrate",
+         {{"toolFolder", missing("Missing")}},
+         1,
+         [](const ActionBench& bench) { deleteIfThere(bench / "Migrate\\DbMigrate.exe.record"); }},
+        {"VMSI_WriteFavorites", {{"fileFolder", missing("Missing")}}, 1, {}},
+        // The second removal finds no folder; the first removed everything.
+        {"VMSI_RemoveQLMKCache",
+         {},
+         0,
+         [](const ActionBench& bench) {
+             const Text cache = bench / "CacheParent\\Cache";
+             makeFolders(cache);
+             writeFile(cache + "\\a.dat", "a");
+             writeFile(cache + "\\b.dat", "b");
+             SetFileAttributesA((cache + "\\b.dat").c_str(), FILE_ATTRIBUTE_READONLY);
+         }},
+    };
+
+    for (const LeakCase& leakCase : cases) {
+        SCOPED_TRACE(leakCase.action);
+        const ExportDescription& action = exportNamed(leakCase.action);
+        Caller caller(library, bench, action);
+        // The failing call of the actions whose second call fails is the
+        // baseline call itself, made once more before the bench is put back.
+        bool callsAsExpected = true;
+        const auto once = [&] {
+            const int succeeding = caller.call();
+            if (leakCase.beforeFailing) {
+                leakCase.beforeFailing(bench);
+            }
+            const int failing = caller.call(leakCase.failing);
+            if (leakCase.putBack) {
+                leakCase.putBack(bench);
+            }
+            EXPECT_EQ(succeeding, leakCase.successResult);
+            EXPECT_EQ(failing, 0);
+            callsAsExpected =
+                callsAsExpected && succeeding == leakCase.successResult && failing == 0;
+        };
+        for (int i = 0; i < warmUpIterations; ++i) {
+            once();
+        }
+        const Held before = heldNow();
+        const ULONGLONG started = GetTickCount64();
+        for (int i = 0; i < iterations && callsAsExpected; ++i) {
+            once();
+        }
+        const Held after = heldNow();
+        const int handles = after.handles - before.handles;
+        const long long heap = after.heapBytes - before.heapBytes;
+        const long long privateMemory = after.privateBytes - before.privateBytes;
+        EXPECT_LE(handles, handleAllowance) << "handles kept";
+        EXPECT_LE(heap, heapAllowance) << "heap bytes kept";
+        EXPECT_LE(privateMemory, privateAllowance) << "private memory kept";
+        std::printf("[figures] leaks: %s %d successful and %d failing calls in %.1f s: "
+                    "handles %+d, heap %+lld bytes, private memory %+lld KiB\n",
+                    leakCase.action.c_str(), iterations, iterations,
+                    (GetTickCount64() - started) / 1000.0, handles, heap, privateMemory / 1024);
+        std::fflush(stdout);
+    }
+    for (int look = 0; runningProcessesNamed("regsvr32.exe") > 0 && look < 400; ++look) {
+        Sleep(25);
+    }
+    bench.restore();
+}

@@ -1,15 +1,27 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the suite under 64-bit Wine, the
 # checks of the built libraries' tables, and the 32-bit conformance stage.
+# The user's home folder must be left exactly as it was found.
 #   scripts/test.sh [ctest arguments...]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
+. scripts/wine-env.sh
+home_before=$(home_snapshot)
 scripts/setup.sh
 scripts/build.sh --no-setup
-. scripts/wine-env.sh
 
 start_wine_server
 trap stop_wine_server EXIT
-cd build/win64
-ctest --output-on-failure "$@"
+status=0
+(cd build/win64 && ctest --output-on-failure "$@") || status=$?
+stop_wine_server
+
+if ! home_changes=$(diff <(echo "$home_before") <(echo "$(home_snapshot)")); then
+    echo "test: the home folder $HOME changed during the run:"
+    echo "$home_changes"
+    status=1
+else
+    echo "test: the home folder $HOME is as it was"
+fi
+exit "$status"

@@ -4,8 +4,9 @@ project_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export WINEPREFIX="${VMSI_WINEPREFIX:-$project_root/.wine-prefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko install prompts: nothing here needs them, and a headless
-# machine cannot answer them.
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# machine cannot answer them. No menu builder: it writes launchers and MIME
+# types for the prefix's Start menu into the user's own ~/.local and ~/.config.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 WINE64=/usr/lib/wine/wine64
 WINE32_LOADER=/usr/lib/wine/wine
 WINESERVER=/usr/lib/wine/wineserver
@@ -13,14 +14,55 @@ WINESERVER=/usr/lib/wine/wineserver
 # A new 64-bit prefix takes minutes (its 32-bit half runs under emulation),
 # so it is made once and kept; the marker says it finished.
 ensure_wine_prefix() {
-    if [ -f "$WINEPREFIX/.vmsi-ready" ]; then return 0; fi
+    if [ -f "$WINEPREFIX/.vmsi-ready" ]; then
+        sandbox_prefix "$WINEPREFIX"
+        return 0
+    fi
     echo "setup: creating Wine prefix $WINEPREFIX (takes a few minutes)"
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     "$WINE64" wineboot -i >/dev/null 2>&1 || true
     "$WINESERVER" -w
     [ -f "$WINEPREFIX/system.reg" ] || { echo "setup: wineboot did not create the prefix" >&2; return 1; }
+    sandbox_prefix "$WINEPREFIX"
     touch "$WINEPREFIX/.vmsi-ready"
+}
+
+# A new prefix links the user's Desktop, Documents, Pictures, Music, Videos
+# and Downloads to the Unix home folder, where a shortcut copied or a cache
+# folder emptied by an action would be the user's own files. Each becomes a
+# real folder inside the prefix. Wine makes those links again when it
+# updates a prefix (after a Wine upgrade), so the prefix is never updated.
+# Safe to run on a prefix that is already sandboxed.
+sandbox_prefix() {
+    local prefix=$1 folder
+    for folder in "$prefix"/drive_c/users/*/*; do
+        [ -L "$folder" ] || continue
+        case "$(readlink -f "$folder")" in
+        "$prefix"/*) ;;
+        *) rm "$folder" && mkdir "$folder" ;;
+        esac
+    done
+    echo disable >"$prefix/.update-timestamp"
+}
+
+# What Wine could leave in the user's home folder: the visible files and
+# folders, and the places where Wine writes menus, file types and caches.
+# The project's own folder is left out when it lies in the home folder. One
+# line per entry: type, size, modification time, path.
+home_snapshot() {
+    local place
+    for place in .local/share/applications .local/share/mime .local/share/desktop-directories \
+        .local/share/icons .config/menus .cache/wine .wine; do
+        [ -e "$HOME/$place" ] && echo "present: ~/$place"
+    done
+    find "$HOME" -xdev -mindepth 1 \( -path "$project_root" -o -path "$HOME/.*" \) -prune \
+        -o -printf '%y %s %T@ %p\n' 2>/dev/null | sort
+    for place in .local/share/applications .local/share/mime .local/share/desktop-directories \
+        .local/share/icons .config/menus .cache/wine .wine; do
+        [ -e "$HOME/$place" ] && find "$HOME/$place" -xdev -printf '%y %s %T@ %p\n' 2>/dev/null | sort
+    done
+    return 0
 }
 
 # The second prefix, whose programs run with the ANSI code page 932 (Japanese
@@ -34,7 +76,10 @@ CP932_WINEPREFIX="${VMSI_CP932_WINEPREFIX:-$project_root/.wine-prefix-cp932}"
 # Made once from the main prefix, which takes seconds where a new prefix takes
 # minutes, and kept; the marker says it finished.
 ensure_cp932_prefix() {
-    if [ -f "$CP932_WINEPREFIX/.vmsi-ready" ]; then return 0; fi
+    if [ -f "$CP932_WINEPREFIX/.vmsi-ready" ]; then
+        sandbox_prefix "$CP932_WINEPREFIX"
+        return 0
+    fi
     echo "setup: creating the code page 932 prefix $CP932_WINEPREFIX"
     rm -rf "$CP932_WINEPREFIX"
     cp -a "$WINEPREFIX" "$CP932_WINEPREFIX"

@@ -104,7 +104,7 @@ std::optional<Text> waitForFile(const Text& path, DWORD timeoutMilliseconds) {
         if (GetTickCount64() > deadline) {
             return std::nullopt;
         }
-        Sleep(50);
+        Sleep(10);
     }
 }
 

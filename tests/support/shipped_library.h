@@ -1,5 +1,6 @@
-// The shipped library beside the test program, loaded by its path and called
-// by export name as the installer calls it: with C strings that may be null.
+// The shipped library beside the test program (or its trace variant, whose
+// reports go to standard error), loaded by its path and called by export
+// name as the installer calls it: with C strings that may be null.
 #pragma once
 
 #include "scratch.h"
@@ -12,8 +13,8 @@ namespace vmsi::test {
 
 class ShippedLibrary {
 public:
-    ShippedLibrary()
-        : module_(LoadLibraryA(besideThisProgram("VardoMSICustomActions.dll").c_str())) {
+    explicit ShippedLibrary(const char* fileName = "VardoMSICustomActions.dll")
+        : module_(LoadLibraryA(besideThisProgram(fileName).c_str())) {
         EXPECT_NE(module_, nullptr) << "cannot load the shipped library: error " << GetLastError();
     }
     ~ShippedLibrary() {

@@ -41,4 +41,9 @@ private:
 // and one far beyond the platform's path limits.
 inline const std::size_t boundaryLengths[] = {259, 260, 261, 40000};
 
+// The result buffer the public header asks callers for: MAX_PATH, 260 bytes.
+// Spelled out here, not taken from the library, so that a library whose own
+// size drifted would write into the tests' guard bytes.
+inline constexpr std::size_t documentedResultBufferSize = 260;
+
 } // namespace vmsi::test

@@ -1,5 +1,7 @@
 #include "scratch.h"
 
+#include "machine_keys.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -223,7 +225,8 @@ void RegistryValueOverride::remove() const {
     }
 }
 
-ReadOnlyRegistryKey::ReadOnlyRegistryKey(HKEY root, const Text& keyPath) {
+ReadOnlyRegistryKey::ReadOnlyRegistryKey(HKEY root, const Text& keyPath)
+    : root_(root), keyPath_(keyPath) {
     if (RegOpenKeyExA(root, keyPath.c_str(), 0, READ_CONTROL | WRITE_DAC, &key_) != ERROR_SUCCESS) {
         ADD_FAILURE() << "cannot open " << keyPath << " to change its DACL";
         key_ = nullptr;
@@ -249,6 +252,8 @@ ReadOnlyRegistryKey::ReadOnlyRegistryKey(HKEY root, const Text& keyPath) {
     SECURITY_DESCRIPTOR descriptor;
     InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
     SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+    // Should the program die before the destructor, the next puts it back.
+    noteSecurityToPutBack(root, keyPath, savedSecurity_);
     applied_ = RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
     FreeSid(everyone);
     EXPECT_TRUE(applied_) << "cannot restrict the DACL of " << keyPath;
@@ -258,12 +263,8 @@ ReadOnlyRegistryKey::~ReadOnlyRegistryKey() {
     if (key_ == nullptr) {
         return;
     }
-    if (applied_) {
-        EXPECT_EQ(RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, savedSecurity_.data()),
-                  ERROR_SUCCESS)
-            << "the key's old DACL could not be put back";
-    }
     RegCloseKey(key_);
+    EXPECT_TRUE(putBackNoted(root_, keyPath_)) << "the key's old DACL could not be put back";
 }
 
 } // namespace vmsi::test

@@ -98,8 +98,10 @@ private:
 };
 
 // Gives a key a DACL that lets everyone read it and nobody write it, for the
-// life of the object, then puts its old DACL back. Wine's token is elevated,
-// so this is how a refused write open is produced for real.
+// life of the object, then puts its old DACL back (noted first, so that a
+// program that dies meanwhile has it put back by the next: machine_keys.h).
+// Wine's token is elevated, so this is how a refused write open is produced
+// for real.
 class ReadOnlyRegistryKey {
 public:
     ReadOnlyRegistryKey(HKEY root, const Text& keyPath);
@@ -110,6 +112,8 @@ public:
     bool applied() const { return applied_; }
 
 private:
+    HKEY root_;
+    Text keyPath_;
     HKEY key_ = nullptr;
     std::vector<unsigned char> savedSecurity_;
     bool applied_ = false;

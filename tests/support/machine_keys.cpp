@@ -41,8 +41,9 @@ HKEY openOrCreate(HKEY root, const Text& keyPath) {
 }
 
 // A key of the record (Existed 0 or 1, and the key's copy when it was
-// there) before the key is replaced: false when one is noted already.
-bool noteKeyToPutBack(const Text& keyPath) {
+// there; Made, the outermost parent made for it) before the key is
+// replaced: false when one is noted already.
+bool noteKeyToPutBack(const Text& keyPath, const std::vector<Text>& madeParents) {
     const Text record = recordPath(recordName(HKEY_LOCAL_MACHINE, keyPath));
     HKEY noted = nullptr;
     DWORD disposition = 0;
@@ -64,13 +65,17 @@ bool noteKeyToPutBack(const Text& keyPath) {
         }
         RegSetValueExA(noted, "Existed", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&existed),
                        sizeof existed);
+        if (!madeParents.empty()) {
+            setRegistryString(HKEY_CURRENT_USER, record, "Made", madeParents.front());
+        }
     }
     RegCloseKey(noted);
     return fresh;
 }
 
-// True when the key's DACL, if noted, was set again.
-bool putBack(const Text& name) {
+// True when the key's DACL, if noted, was set again. After a run that died
+// the parents made for a key go too, with whatever that run made in them.
+bool putBack(const Text& name, bool runDied = false) {
     const Text record = recordPath(name);
     const HKEY root = name.compare(0, 5, "HKLM/") == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
     Text keyPath = name.substr(5);
@@ -104,6 +109,13 @@ bool putBack(const Text& name) {
             RegCloseKey(copy);
         }
     }
+    char made[1024];
+    size = sizeof made;
+    if (runDied && RegGetValueA(HKEY_CURRENT_USER, record.c_str(), "Made", RRF_RT_REG_SZ, nullptr,
+                                made, &size) == ERROR_SUCCESS) {
+        RegDeleteTreeA(root, made);
+        RegDeleteKeyA(root, made);
+    }
     RegDeleteTreeA(HKEY_CURRENT_USER, record.c_str());
     RegDeleteKeyA(HKEY_CURRENT_USER, record.c_str());
     // Only when nothing else is noted, and no test key is left.
@@ -131,7 +143,7 @@ const bool putBackAtStart = [] {
     });
     for (const Text& noted : names) {
         std::printf("[put back] %s, left changed by a run that died\n", noted.c_str());
-        putBack(noted);
+        putBack(noted, true);
     }
     return true;
 }();
@@ -158,7 +170,7 @@ MachineRegistryKey::MachineRegistryKey(const Text& keyPath) : keyPath_(keyPath) 
             madeParents_.push_back(keyPath.substr(0, at));
         }
     }
-    putsBack_ = noteKeyToPutBack(keyPath_);
+    putsBack_ = noteKeyToPutBack(keyPath_, madeParents_);
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, keyPath_.c_str());
     HKEY key = nullptr;
     EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,

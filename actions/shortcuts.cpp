@@ -90,10 +90,11 @@ int removeDesktopShortcut(HWND owner, int allUsersMode, const Text& shortcutFile
         return 0;
     }
     // Read-only, hidden and system marks are cleared so that such a file is
-    // deleted like any other. A folder (the desktop itself, for an empty
-    // name) keeps its attributes: it cannot be deleted here, and would
-    // otherwise be left changed by the failure. A link is deleted as the
-    // link, and a link to a folder kept: neither is ever followed.
+    // deleted like any other, and stay cleared when the deletion is refused.
+    // A folder (the desktop itself, for an empty name) keeps its attributes:
+    // it cannot be deleted here, and would otherwise be left changed by the
+    // failure. A link is deleted as the link, and a link to a folder kept:
+    // neither is ever followed.
     const DWORD error = deleteEntry(target, FolderMarks::Keep);
     if (error != ERROR_SUCCESS) {
         reportWarning(owner, "Error Deleting Shortcut: GetLastError = " + std::to_string(error));

@@ -222,11 +222,11 @@ bool canWriteMachineSettings() {
     return true;
 }
 
-// The README's rule for cache folder names: refused when absolute (a drive
-// or a leading separator), when a component climbs (".."), or when nothing
-// but the parent itself is named.
+// The README's rule for cache folder names: refused when drive-qualified,
+// when a component climbs (".."), or when nothing but the parent itself is
+// named. A leading separator joins below the parent.
 bool cacheNameLiesBelowParent(const Text& name) {
-    if (name.empty() || name[0] == '\\' || name[0] == '/' || (name.size() >= 2 && name[1] == ':')) {
+    if (name.empty() || (name.size() >= 2 && name[1] == ':')) {
         return false;
     }
     bool namesSomething = false;

@@ -308,6 +308,31 @@ TEST_F(ShortcutTest, ADesktopEntryThatLinksToAFolderIsNeverFollowed) {
     EXPECT_EQ(test::snapshotOf(scratch_ / "Outside"), outside);
 }
 
+TEST_F(ShortcutTest, NamesThatClimbOutOfTheirFolderAreRefused) {
+    test::makeFolders(scratch_ / "Outside");
+    test::writeFile(scratch_ / "Outside\\victim.lnk", "victim");
+    const std::set<std::string> before = allFiles();
+    const Report refusal = warning("Shortcut must lie below its folder", owner);
+
+    EXPECT_EQ(removeDesktopShortcut(owner, 0, "..\\Outside\\victim.lnk"), 0);
+    EXPECT_EQ(takeReports(), removeReports("0", userDesktop(),
+                                           userDesktop() + "\\..\\Outside\\victim.lnk", refusal));
+    for (const char* group : {"..\\Outside", "../Outside", "Quillmark\\..\\..\\Outside",
+                              ". .\\Outside", "\\Outside", "/Outside", "C:\\Outside", "C:Outside",
+                              "Quill*", "Quill?", "\"Quillmark\"", "<Quillmark>", "Quill|mark"}) {
+        EXPECT_EQ(createDesktopShortcut(owner, 0, group, "victim.lnk"), 0) << group;
+        EXPECT_EQ(takeReports().back(), refusal) << group;
+    }
+    for (const char* name : {"../Outside/victim.lnk", "..\\..\\victim.lnk", "\\victim.lnk",
+                             "C:victim.lnk", "victim.lnk:stream", "victim?.lnk", "victim|.lnk"}) {
+        EXPECT_EQ(createDesktopShortcut(owner, 0, "Quillmark", name), 0) << name;
+        EXPECT_EQ(takeReports().back(), refusal) << name;
+        EXPECT_EQ(removeDesktopShortcut(owner, 0, name), 0) << name;
+        EXPECT_EQ(takeReports().back(), refusal) << name;
+    }
+    EXPECT_EQ(allFiles(), before);
+}
+
 namespace {
 
 // A stand-in for Windows: a shortcut whose access list refuses the

@@ -24,6 +24,12 @@ int registerComponent(HWND owner, const Text& options, const Text& folder, const
     const Text componentPath = joinPath(folder, fileName);
     const Text commandLine = registrationCommandLine(options, componentPath);
     reportInformation(owner, "Commandline to Register: " + commandLine);
+    // Anything but the tool's own switches could name a second component,
+    // whose registration code the tool would run with the installer's rights.
+    if (!areRegistrationSwitches(options, isAnsiLeadByte)) {
+        reportWarning(owner, "Options must be regsvr32 switches: " + options);
+        return 0;
+    }
     if (!pathExists(componentPath)) {
         reportWarning(owner, "That file doesn't exist");
         return 0;
@@ -77,8 +83,9 @@ int checkIfAppInstalled(HWND owner, const Text& programName) {
 } // namespace vmsi
 
 // VMSI_Register: starts the registration tool on folder\fileName with the
-// given options, without waiting. 1 when the file exists and the tool was
-// started, whatever it then does; 0 otherwise.
+// given options, without waiting. 1 when the options are the tool's own
+// switches, the file exists and the tool was started, whatever it then does;
+// 0 otherwise.
 extern "C" int __stdcall VMSI_Register(HWND owner, const char* options, const char* folder,
                                        const char* fileName) {
     return vmsi::registerComponent(owner, vmsi::textFromArgument(options),

@@ -176,7 +176,7 @@ TEST_F(RegisterTest, ARegsvr32PlantedInTheCurrentOrTheProgramFolderIsNotStarted)
 }
 
 TEST_F(RegisterTest, ACommandLineThePlatformCannotTakeStartsNothing) {
-    const std::string options(test::boundaryLengths[3], 'o');
+    const std::string options = "/s" + std::string(test::boundaryLengths[3], ' ');
     EXPECT_EQ(registerComponent(owner, options, folder(), "VmsiSelfRegistering.dll"), 0);
     EXPECT_EQ(takeReports(),
               (std::vector<Report>{
@@ -185,6 +185,34 @@ TEST_F(RegisterTest, ACommandLineThePlatformCannotTakeStartsNothing) {
                   warning("CreateProcess failed.", owner),
               }));
     EXPECT_EQ(runningRegistrationTools(), 0);
+}
+
+TEST_F(RegisterTest, OptionsOtherThanTheToolsOwnSwitchesStartNothing) {
+    // A second component after /s would have its registration code run with
+    // the installer's rights.
+    const std::string second = scratch_ / "Current\\VmsiSelfRegistering.dll";
+    test::copyFileOrFail(component(), second);
+    for (const std::string& options :
+         {"/s " + second, "/s \"" + second + "\"", std::string("/i:a b"), std::string("/i:\"a"),
+          std::string("/s\t/u"), std::string("/i:a\tb"), std::string("/x"), std::string("s"),
+          std::string("/s/u"), std::string("/:")}) {
+        EXPECT_EQ(registerComponent(owner, options, folder(), "VmsiSelfRegistering.dll"), 0)
+            << options;
+        EXPECT_EQ(
+            takeReports(),
+            (std::vector<Report>{
+                info("Commandline to Register: regsvr32 " + options + " \"" + component() + "\"",
+                     owner),
+                warning("Options must be regsvr32 switches: " + options, owner),
+            }));
+    }
+    EXPECT_EQ(runningRegistrationTools(), 0);
+
+    // Every switch of the tool, in either case, - for /, among spaces.
+    const std::string options = "  -S /u  /N -i /I:user\\x ";
+    EXPECT_EQ(registerComponent(nullptr, options, folder(), "VmsiSelfRegistering.dll"), 1);
+    EXPECT_EQ(takeReports(), (std::vector<Report>{info("Commandline to Register: regsvr32 " +
+                                                       options + " \"" + component() + "\"")}));
 }
 
 TEST_F(RegisterTest, TheExportTakesNullAndOverlongTextsWithoutHarm) {

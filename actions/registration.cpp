@@ -18,9 +18,13 @@ namespace {
 
 constexpr const char* appPathsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths";
 
+// The time WinExec gives a started program to become idle for input.
+constexpr DWORD inputIdleTimeout = 30000;
+
 } // namespace
 
-int registerComponent(HWND owner, const Text& options, const Text& folder, const Text& fileName) {
+int registerComponent(HWND owner, const Text& options, const Text& folder, const Text& fileName,
+                      InputIdleWait waitForInputIdle) {
     const Text componentPath = joinPath(folder, fileName);
     const Text commandLine = registrationCommandLine(options, componentPath);
     reportInformation(owner, "Commandline to Register: " + commandLine);
@@ -38,11 +42,17 @@ int registerComponent(HWND owner, const Text& options, const Text& folder, const
     // program search, a regsvr32.exe planted in the installer's folder or the
     // current folder would run with the installer's rights. The command line
     // still names it "regsvr32", as the tool expects to see itself.
-    // Shown, and not waited for: both handles are closed at once.
-    if (!startProcess(systemFilePath("regsvr32.exe"), commandLine, SW_SHOW)) {
+    std::optional<ProcessInformation> tool =
+        startProcess(systemFilePath("regsvr32.exe"), commandLine, SW_SHOW);
+    if (!tool) {
         reportWarning(owner, "CreateProcess failed.");
         return 0;
     }
+    // As WinExec does: until the tool first waits for input, ends, or 30
+    // seconds have passed. A silent regsvr32 never waits for input, so it has
+    // done its work by the time the package goes on to use the component.
+    // What the wait and the tool give is not examined.
+    waitForInputIdle(tool->process.get(), inputIdleTimeout);
     return 1;
 }
 
@@ -83,9 +93,9 @@ int checkIfAppInstalled(HWND owner, const Text& programName) {
 } // namespace vmsi
 
 // VMSI_Register: starts the registration tool on folder\fileName with the
-// given options, without waiting. 1 when the options are the tool's own
-// switches, the file exists and the tool was started, whatever it then does;
-// 0 otherwise.
+// given options and gives it up to 30 seconds to become idle for input, as
+// WinExec would. 1 when the options are the tool's own switches, the file
+// exists and the tool was started, whatever it then does; 0 otherwise.
 extern "C" int __stdcall VMSI_Register(HWND owner, const char* options, const char* folder,
                                        const char* fileName) {
     return vmsi::registerComponent(owner, vmsi::textFromArgument(options),

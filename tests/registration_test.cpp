@@ -98,14 +98,27 @@ protected:
     test::ScratchFolder scratch_;
 };
 
+// Stand-ins for Windows' WaitForInputIdle, which Wine 8 answers now at once,
+// now when the program has ended: a tool that waits for input at once, and a
+// silent regsvr32, which never does, so that Windows answers when it has
+// ended or the time-out has passed.
+DWORD WINAPI idleAtOnce(HANDLE, DWORD) {
+    return 0;
+}
+DWORD askedIdleTimeout = 0;
+DWORD WINAPI windowsInputIdleWait(HANDLE process, DWORD milliseconds) {
+    askedIdleTimeout = milliseconds;
+    return WaitForSingleObject(process, milliseconds) == WAIT_OBJECT_0 ? 0 : WAIT_TIMEOUT;
+}
+
 } // namespace
 
 TEST_F(RegisterTest, StartsTheSystemToolOnTheQuotedPathWithoutWaiting) {
     EnvironmentVariable delay("VMSI_COMPONENT_DELAY_MS", "500");
     const std::string commandLine = "regsvr32 /s \"" + component() + "\"";
-    EXPECT_EQ(registerComponent(owner, "/s", folder(), "VmsiSelfRegistering.dll"), 1);
+    EXPECT_EQ(registerComponent(owner, "/s", folder(), "VmsiSelfRegistering.dll", idleAtOnce), 1);
     EXPECT_FALSE(test::readFile(component() + ".registered").has_value())
-        << "the action waited for the tool";
+        << "the action waited for the tool to end";
 
     EXPECT_EQ(takeReports(),
               (std::vector<Report>{info("Commandline to Register: " + commandLine, owner)}));
@@ -213,6 +226,16 @@ TEST_F(RegisterTest, OptionsOtherThanTheToolsOwnSwitchesStartNothing) {
     EXPECT_EQ(registerComponent(nullptr, options, folder(), "VmsiSelfRegistering.dll"), 1);
     EXPECT_EQ(takeReports(), (std::vector<Report>{info("Commandline to Register: regsvr32 " +
                                                        options + " \"" + component() + "\"")}));
+}
+
+TEST_F(RegisterTest, WaitsAsWinExecDidUntilTheToolWaitsForInputOrEnds) {
+    EnvironmentVariable delay("VMSI_COMPONENT_DELAY_MS", "500");
+    EXPECT_EQ(
+        registerComponent(owner, "/s", folder(), "VmsiSelfRegistering.dll", windowsInputIdleWait),
+        1);
+    EXPECT_EQ(askedIdleTimeout, 30000u);
+    EXPECT_TRUE(test::readFile(component() + ".registered").has_value())
+        << "the action returned before the tool had registered the component";
 }
 
 TEST_F(RegisterTest, TheExportTakesNullAndOverlongTextsWithoutHarm) {

@@ -21,6 +21,34 @@ constexpr const char* appPathsKey = "Software\\Microsoft\\Windows\\CurrentVersio
 // The time WinExec gives a started program to become idle for input.
 constexpr DWORD inputIdleTimeout = 30000;
 
+// The text with its environment references expanded, or the empty text when
+// the platform cannot expand it.
+Text expandedReferences(const Text& text) {
+    std::vector<char> expanded(MAX_PATH);
+    for (;;) {
+        const DWORD needed = ExpandEnvironmentStringsA(text.c_str(), expanded.data(),
+                                                       static_cast<DWORD>(expanded.size()));
+        if (needed == 0) {
+            return Text();
+        }
+        if (needed <= expanded.size()) {
+            return Text(expanded.data());
+        }
+        // Grows every time, whatever the answer, so the loop ends.
+        expanded.resize(std::max<std::size_t>(needed, expanded.size() * 2));
+    }
+}
+
+// A path that lies wholly inside one pair of double quotes, without them;
+// any other text as it is.
+Text withoutEnclosingQuotes(const Text& text) {
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"' &&
+        text.find('"', 1) == text.size() - 1) {
+        return text.substr(1, text.size() - 2);
+    }
+    return text;
+}
+
 } // namespace
 
 int registerComponent(HWND owner, const Text& options, const Text& folder, const Text& fileName,
@@ -73,14 +101,22 @@ int checkIfAppInstalled(HWND owner, const Text& programName) {
     }
     char data[MAX_PATH];
     DWORD size = sizeof data;
-    if (RegQueryValueExA(entry.get(), "", nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) !=
+    DWORD type = REG_NONE;
+    if (RegQueryValueExA(entry.get(), "", nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
         ERROR_SUCCESS) {
         return 0;
     }
     // Data stored without a terminating zero ends with the last byte read;
     // nothing past it is looked at.
     const std::size_t read = std::min<std::size_t>(size, sizeof data);
-    const Text programPath(data, strnlen(data, read));
+    Text programPath(data, strnlen(data, read));
+    // Entries name their program as a command would: Windows' own often
+    // through %ProgramFiles% (REG_EXPAND_SZ), some in double quotes. Any
+    // other type is taken as it stands.
+    if (type == REG_EXPAND_SZ) {
+        programPath = expandedReferences(programPath);
+    }
+    programPath = withoutEnclosingQuotes(programPath);
 
     if (!pathExists(programPath)) {
         reportWarning(owner, "Program not located");

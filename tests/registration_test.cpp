@@ -327,20 +327,29 @@ TEST_F(AppPathsTest, LocatesAnEntryWhosePathExistsAndNotOnceItIsDeleted) {
     EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", false));
 }
 
-TEST_F(AppPathsTest, AQuotedPathOrAnEnvironmentReferenceIsNotLocated) {
+TEST_F(AppPathsTest, AQuotedPathAndAnExpandableReferenceAreLocated) {
     AppPathsEntry entry("vmsi-tests-app.exe");
-    entry.setDefault("\"" + program() + "\"");
-    EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 0);
-    EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", false));
-
     const std::string reference = "%TEMP%\\vmsi-tests\\app-paths\\app.exe";
     char expanded[MAX_PATH];
     ExpandEnvironmentStringsA(reference.c_str(), expanded, sizeof expanded);
     ASSERT_NE(GetFileAttributesA(expanded), INVALID_FILE_ATTRIBUTES)
         << "the reference should name the program once expanded: " << expanded;
-    entry.setDefault(reference, REG_EXPAND_SZ);
-    EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 0);
-    EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", false));
+    for (const auto& [data, type] : std::vector<std::pair<std::string, DWORD>>{
+             {"\"" + program() + "\"", REG_SZ},
+             {reference, REG_EXPAND_SZ},
+             {"\"" + reference + "\"", REG_EXPAND_SZ},
+         }) {
+        entry.setDefault(data, type);
+        EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 1) << data;
+        EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", true)) << data;
+    }
+    // A plain string is taken as it stands; quotes count only around all of it.
+    for (const std::string& data :
+         {reference, "\"" + program() + "\" /x", "\"" + program(), "\"\"" + program() + "\"\""}) {
+        entry.setDefault(data);
+        EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 0) << data;
+        EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", false)) << data;
+    }
 }
 
 TEST_F(AppPathsTest, AnEmptyNameReadsTheAppPathsKeysOwnDefaultValue) {

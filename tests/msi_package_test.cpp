@@ -375,6 +375,25 @@ TEST_F(MsiPackageTest, TheDataEntryQuotesPropertiesExactlyAndKeepsHiddenDataOutO
                     " is set; MsiHiddenProperties keeps it out of the log"});
 }
 
+// The entry points' DLL may be loaded afresh for every custom action: it
+// gives its thread slot back when it is unloaded.
+TEST(MsiEntryLibrary, FreesItsThreadSlotWhenUnloaded) {
+    const DWORD lowestFree = TlsAlloc();
+    TlsFree(lowestFree);
+    for (int load = 0; load < 3; ++load) {
+        HMODULE library = LoadLibraryA(besideThisProgram("VardoMSICustomActionsMsi.dll").c_str());
+        ASSERT_NE(library, nullptr);
+        const auto entry = reinterpret_cast<UINT(__stdcall*)(MSIHANDLE)>(
+            reinterpret_cast<void*>(GetProcAddress(library, "MsiCheckForQLMK")));
+        ASSERT_NE(entry, nullptr);
+        entry(0); // no session: nothing is read or logged, but the slot is taken
+        FreeLibrary(library);
+    }
+    const DWORD afterwards = TlsAlloc();
+    TlsFree(afterwards);
+    EXPECT_EQ(afterwards, lowestFree);
+}
+
 // The package of docs/msi.md, as it stands there: it finds the earlier
 // catalogue, converts it with the tool it installs and removes the cache.
 // The command line cannot steer its deferred actions: the cache folder's

@@ -68,12 +68,12 @@ date.
 
 ## Threat model
 
-Deferred actions run as SYSTEM inside the installer. A local user without
-rights can write into folders that the actions read or empty (a cache folder
-in their profile, a folder they make under C:\\ProgramData before the
-install), set public properties on the msiexec command line (a repair
-included), and give files Unicode names, which the 8-bit functions best-fit
-into "/", "\\", ":" or a quote. Against that user:
+The library runs inside the installer, and its deferred actions usually run
+as LocalSystem. A local user without rights can set public properties on the
+msiexec command line (a repair included), write into folders they own, run
+a named pipe server, and give files Unicode names, which the 8-bit
+functions turn into look-alikes (best fit: U+FF02, U+FF0F, U+FF3C and
+U+FF1A become \`"\`, \`/\`, \`\\\` and \`:\`). What stands in the way:
 
 - Cache removal never takes an entry's 8-bit name for a path: an entry whose
   name holds a separator, a drive colon, a wildcard, a quote or a pipe, or
@@ -89,6 +89,28 @@ into "/", "\\", ":" or a quote. Against that user:
   tag query, a link in the object namespace, an access list refusing
   deletion, a deduplicated folder) are replayed by stand-ins for Windows
   (\`tests/support/windows_stand_ins.h\`).
+- Properties: the Windows Installer entries read every property and their
+  CustomActionData through \`MsiGetPropertyW\` and convert without best fit;
+  a value the ANSI code page cannot hold exactly runs nothing. Public
+  properties must never feed an elevated deferred action:
+  \`MsiSetCustomActionData\` builds deferred data from private properties,
+  quoted so that it splits back exactly (\`docs/msi.md\`).
+- Started tools: regsvr32 gets only its own switches, so no second
+  component is registered with the installer's rights; the conversion tool
+  gets no argument that holds a double quote, and a path that ends in
+  backslashes reaches it whole.
+- The favourites file is written only into an ordinary file on a disk:
+  never through a link, never into a pipe (whose server could act as the
+  installer) or a device; it holds one line.
+- The install log: carriage returns and line feeds are written \`<CR>\` and
+  \`<LF>\`, so that no text forges a line; brackets are escaped without
+  splitting double-byte characters; the data \`MsiSetCustomActionData\`
+  builds stays out of the log when \`MsiHiddenProperties\` lists it. A
+  deferred action cannot see that list, so a deferred entry that cannot
+  read its data still shows it.
+- The DLLs: ASLR (with high entropy on 64-bit), DEP, NO_SEH on 32-bit and
+  the stack protector, each checked by \`binary-tables\`; the entry points'
+  DLL gives its thread slot back when it is unloaded.
 
 ## Leak loops
 
@@ -122,6 +144,12 @@ of the library, the tests were run, and the protection was put back.
 | Handles or memory kept on an error path | a registry key let go without closing; a heap block lost per call | \`Leaks.NoActionKeepsAHandleOrMemoryOnAnyPath\` (+300 handles; +96,600 heap bytes) |
 | A double-byte character taken for a separator | the lead-byte test | all three \`DoubleByteCodePage\` tests, in the code page 932 prefix |
 | A normaliser that is not linear, or wrong | halving by erasing pairs; lead bytes ignored | the linear-time check (208 times for 16 times the length); the fuzzer, within seconds |
+| A property best-fitted into a quote or a separator | the exact conversion (best fit, as \`MsiGetPropertyA\` gives) | \`MsiPackageTest.APropertyTheCodePageCannotHoldExactlyRunsNothing\` (U+FF02 split the deferred data: \`sr\\victim\` was emptied, and the installation failed on the split-off fail request) |
+| A started tool given more than its arguments | the regsvr32 switch check; the conversion tool's quote refusal and backslash doubling | \`RegisterTest.OptionsOtherThanTheToolsOwnSwitchesStartNothing\`; \`CatalogueConversionTest.TheToolReadsEachPathWholeAndAQuoteStartsNothing\` (the tool started; \`C:\\Old Cat\\\` took \`-n\` with it) |
+| A write through a link or into a pipe | the favourites file opened as before (\`CREATE_ALWAYS\`, no check of the handle) | \`FavouritesTest.APipeOfThatNameIsNeverWritten\` (the line reached the pipe), \`ALinkInThePlaceOfTheFileIsNotFollowed\` (the link's target overwritten), \`ADevicePathToADiskFileIsWrittenAndALineBreakIsRefused\` |
+| A forged or broken log line | the CR and LF escapes; the lead-byte step; the hidden-data check | \`CustomActionDataTest.LogTextsKeepToOneLineAndNeverReferToAProperty\`; \`MsiPackageTest.TheDataEntryQuotesPropertiesExactlyAndKeepsHiddenDataOutOfTheLog\` |
+| A thread slot kept per load | the slot freed at unload | \`MsiEntryLibrary.FreesItsThreadSlotWhenUnloaded\` (three loads kept three slots) |
+| A DLL without the loader's protections | \`--dynamicbase\`, \`--nxcompat\`, \`--no-seh\`, \`-fstack-protector-strong\` | binary-tables (each rule, each 32-bit DLL) |
 
 The App Paths read, whose buffer lies on the stack, has no test that fails
 reliably without its length: what lies after the data read cannot be set up
@@ -165,6 +193,14 @@ from outside the call.
 - A text of 65,535 characters given to an ANSI function has its length
   wrapped, and Wine answers for a shorter path; the library never hands the
   platform a text of 32,767 bytes or more.
+- \`WaitForInputIdle\`: Wine 8 answers it early, often before regsvr32 has
+  registered anything, and keeps a handle to the started program's idle
+  event on every call (measured: 300 registrations, 300 handles). The registration's
+  wait is tested through a stand-in that answers as Windows does; the leak
+  loop allows the one handle per registration.
+- A pipe server may impersonate its client whatever security quality of
+  service the client asked for: the favourites file's identification-only
+  open cannot be shown, only that nothing is written into the pipe.
 - A test process that dies in the middle may end with status 0 under Wine:
   a GoogleTest run passes only once it has printed its summary.
 EOF

@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <regex>
 
 using namespace vmsi;
 using namespace vmsi::test;
@@ -273,7 +274,12 @@ Expectation expectationOf(const Call& call, const ActionBench& bench) {
     } else if (action == "VMSI_Register") {
         const Text component = join(call.text("folder"), call.text("fileName"));
         const Text commandLine = "regsvr32 " + call.text("options") + " \"" + component + "\"";
-        expected.result = exists(component) && fitsCommandLine(commandLine) ? 1 : 0;
+        // Only the tool's own switches, - for /, any case, among spaces.
+        static const std::regex switchesOnly(R"(( *[/-]([sSuUnNiI]|[iI]:[!#-~]*)(?= |$))* *)");
+        expected.result = exists(component) && fitsCommandLine(commandLine) &&
+                                  std::regex_match(call.text("options"), switchesOnly)
+                              ? 1
+                              : 0;
         for (const char* marker : {".registered", ".unregistered"}) {
             expected.mayChange.push_back(component + marker);
             expected.mayChange.push_back(component + marker + ".partial");
@@ -369,9 +375,18 @@ Expectation expectationOf(const Call& call, const ActionBench& bench) {
             };
         }
     } else if (action == "VMSI_LaunchDbMigrate") {
+        // Each path in quotes, the backslashes that end it doubled; the new
+        // one normalised, a share keeping its two leading backslashes.
+        const auto quoted = [](const Text& path) {
+            return "\"" + path + path.substr(path.find_last_not_of('\\') + 1) + "\"";
+        };
+        const Text newFolder = call.text("newFolder");
+        Text newPath = normalise("\"" + newFolder + "\\" + call.text("newFileName")).substr(1);
+        if (newFolder.compare(0, 2, "\\\\") == 0) {
+            newPath.insert(0, "\\");
+        }
         const Text parameters =
-            " -i -o \"" + call.text("oldCatalogue") + "\" -n " +
-            normalise("\"" + call.text("newFolder") + "\\" + call.text("newFileName") + "\"");
+            " -i -o " + quoted(call.text("oldCatalogue")) + " -n " + quoted(newPath);
         expected = startedProgram(join(call.text("toolFolder"), "DbMigrate.exe"), parameters);
     } else if (action == "VMSI_WriteFavorites") {
         const Text location =

@@ -15,11 +15,11 @@ namespace {
 // report it and the parameters, test that it exists. Yields the path, or
 // the empty text when nothing is to be started.
 Text locateLaunchTarget(HWND owner, const Text& folder, const Text& fileName,
-                        const Text& parameters) {
+                        const Text& parameters, LaunchRequest request = LaunchRequest::Start) {
     Text path = joinPath(folder, fileName);
     reportInformation(owner, "File to Launch: " + path);
     reportInformation(owner, "Launch Params: " + parameters);
-    if (!pathExists(path)) {
+    if (request == LaunchRequest::RefuseAsMissing || !pathExists(path)) {
         reportWarning(owner, "That file doesn't exist");
         return Text();
     }
@@ -40,8 +40,9 @@ int launchThroughShell(HWND owner, const Text& folder, const Text& fileName,
     return 1;
 }
 
-int launchAndWait(HWND owner, const Text& folder, const Text& fileName, const Text& parameters) {
-    const Text path = locateLaunchTarget(owner, folder, fileName, parameters);
+int launchAndWait(HWND owner, const Text& folder, const Text& fileName, const Text& parameters,
+                  LaunchRequest request) {
+    const Text path = locateLaunchTarget(owner, folder, fileName, parameters, request);
     if (path.empty()) {
         return 0;
     }

@@ -11,6 +11,12 @@ namespace vmsi {
 int launchThroughShell(HWND owner, const Text& folder, const Text& fileName,
                        const Text& parameters);
 
-int launchAndWait(HWND owner, const Text& folder, const Text& fileName, const Text& parameters);
+// A caller inside the library that has found a text it cannot pass to the
+// program whole asks for RefuseAsMissing: the launch reports as ever, then
+// "That file doesn't exist", and starts nothing.
+enum class LaunchRequest { Start, RefuseAsMissing };
+
+int launchAndWait(HWND owner, const Text& folder, const Text& fileName, const Text& parameters,
+                  LaunchRequest request = LaunchRequest::Start);
 
 } // namespace vmsi

@@ -18,12 +18,50 @@ namespace {
 
 constexpr const char* appPathsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths";
 
+// The time WinExec gives a started program to become idle for input.
+constexpr DWORD inputIdleTimeout = 30000;
+
+// The text with its environment references expanded, or the empty text when
+// the platform cannot expand it.
+Text expandedReferences(const Text& text) {
+    std::vector<char> expanded(MAX_PATH);
+    for (;;) {
+        const DWORD needed = ExpandEnvironmentStringsA(text.c_str(), expanded.data(),
+                                                       static_cast<DWORD>(expanded.size()));
+        if (needed == 0) {
+            return Text();
+        }
+        if (needed <= expanded.size()) {
+            return Text(expanded.data());
+        }
+        // Grows every time, whatever the answer, so the loop ends.
+        expanded.resize(std::max<std::size_t>(needed, expanded.size() * 2));
+    }
+}
+
+// A path that lies wholly inside one pair of double quotes, without them;
+// any other text as it is.
+Text withoutEnclosingQuotes(const Text& text) {
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"' &&
+        text.find('"', 1) == text.size() - 1) {
+        return text.substr(1, text.size() - 2);
+    }
+    return text;
+}
+
 } // namespace
 
-int registerComponent(HWND owner, const Text& options, const Text& folder, const Text& fileName) {
+int registerComponent(HWND owner, const Text& options, const Text& folder, const Text& fileName,
+                      InputIdleWait waitForInputIdle) {
     const Text componentPath = joinPath(folder, fileName);
     const Text commandLine = registrationCommandLine(options, componentPath);
     reportInformation(owner, "Commandline to Register: " + commandLine);
+    // Anything but the tool's own switches could name a second component,
+    // whose registration code the tool would run with the installer's rights.
+    if (!areRegistrationSwitches(options, isAnsiLeadByte)) {
+        reportWarning(owner, "Options must be regsvr32 switches: " + options);
+        return 0;
+    }
     if (!pathExists(componentPath)) {
         reportWarning(owner, "That file doesn't exist");
         return 0;
@@ -32,11 +70,17 @@ int registerComponent(HWND owner, const Text& options, const Text& folder, const
     // program search, a regsvr32.exe planted in the installer's folder or the
     // current folder would run with the installer's rights. The command line
     // still names it "regsvr32", as the tool expects to see itself.
-    // Shown, and not waited for: both handles are closed at once.
-    if (!startProcess(systemFilePath("regsvr32.exe"), commandLine, SW_SHOW)) {
+    std::optional<ProcessInformation> tool =
+        startProcess(systemFilePath("regsvr32.exe"), commandLine, SW_SHOW);
+    if (!tool) {
         reportWarning(owner, "CreateProcess failed.");
         return 0;
     }
+    // As WinExec does: until the tool first waits for input, ends, or 30
+    // seconds have passed. A silent regsvr32 never waits for input, so it has
+    // done its work by the time the package goes on to use the component.
+    // What the wait and the tool give is not examined.
+    waitForInputIdle(tool->process.get(), inputIdleTimeout);
     return 1;
 }
 
@@ -57,14 +101,22 @@ int checkIfAppInstalled(HWND owner, const Text& programName) {
     }
     char data[MAX_PATH];
     DWORD size = sizeof data;
-    if (RegQueryValueExA(entry.get(), "", nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) !=
+    DWORD type = REG_NONE;
+    if (RegQueryValueExA(entry.get(), "", nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
         ERROR_SUCCESS) {
         return 0;
     }
     // Data stored without a terminating zero ends with the last byte read;
     // nothing past it is looked at.
     const std::size_t read = std::min<std::size_t>(size, sizeof data);
-    const Text programPath(data, strnlen(data, read));
+    Text programPath(data, strnlen(data, read));
+    // Entries name their program as a command would: Windows' own often
+    // through %ProgramFiles% (REG_EXPAND_SZ), some in double quotes. Any
+    // other type is taken as it stands.
+    if (type == REG_EXPAND_SZ) {
+        programPath = expandedReferences(programPath);
+    }
+    programPath = withoutEnclosingQuotes(programPath);
 
     if (!pathExists(programPath)) {
         reportWarning(owner, "Program not located");
@@ -77,8 +129,9 @@ int checkIfAppInstalled(HWND owner, const Text& programName) {
 } // namespace vmsi
 
 // VMSI_Register: starts the registration tool on folder\fileName with the
-// given options, without waiting. 1 when the file exists and the tool was
-// started, whatever it then does; 0 otherwise.
+// given options and gives it up to 30 seconds to become idle for input, as
+// WinExec would. 1 when the options are the tool's own switches, the file
+// exists and the tool was started, whatever it then does; 0 otherwise.
 extern "C" int __stdcall VMSI_Register(HWND owner, const char* options, const char* folder,
                                        const char* fileName) {
     return vmsi::registerComponent(owner, vmsi::textFromArgument(options),

@@ -8,7 +8,12 @@
 
 namespace vmsi {
 
-int registerComponent(HWND owner, const Text& options, const Text& folder, const Text& fileName);
+// How the action waits for the started tool: WaitForInputIdle. Under Wine 8
+// it answers at once, so tests give a stand-in that answers as Windows does.
+using InputIdleWait = DWORD(WINAPI*)(HANDLE process, DWORD milliseconds);
+
+int registerComponent(HWND owner, const Text& options, const Text& folder, const Text& fileName,
+                      InputIdleWait waitForInputIdle = WaitForInputIdle);
 
 int checkIfAppInstalled(HWND owner, const Text& programName);
 

@@ -49,6 +49,29 @@ Text allUsersReport(int allUsersMode) {
     return "Allusers: " + std::to_string(allUsersMode);
 }
 
+// A program group or shortcut file name is a path relative to its folder,
+// and the action may be run elevated with names a user chose: one that
+// climbs out ("..", or a component of dots and spaces only, which Windows
+// strips to one), begins at a root or a drive, or holds a drive colon, a
+// stream, a wildcard, a quote or a pipe would copy or delete a file
+// elsewhere. Nested groups ("Vardo\Quillmark") stay below.
+bool liesBelowItsFolder(const Text& relativePath) {
+    if (!relativePath.empty() && (relativePath[0] == '\\' || relativePath[0] == '/')) {
+        return false;
+    }
+    if (holdsAnyOf(relativePath, ":*?\"<>|")) {
+        return false;
+    }
+    for (const Text& component : pathComponentsOf(relativePath)) {
+        if (climbs(component)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+const char* const outsideItsFolder = "Shortcut must lie below its folder";
+
 } // namespace
 
 int createDesktopShortcut(HWND owner, int allUsersMode, const Text& programGroup,
@@ -64,6 +87,10 @@ int createDesktopShortcut(HWND owner, int allUsersMode, const Text& programGroup
     reportInformation(owner, "ShortCut Source = " + source);
     reportInformation(owner, "ShortCut Dest = " + destination);
 
+    if (!liesBelowItsFolder(programGroup) || !liesBelowItsFolder(shortcutFileName)) {
+        reportWarning(owner, outsideItsFolder);
+        return 0;
+    }
     if (!pathExists(source)) {
         reportWarning(owner, "could not find source shortcut: " + source);
         return 0;
@@ -85,15 +112,20 @@ int removeDesktopShortcut(HWND owner, int allUsersMode, const Text& shortcutFile
     reportInformation(owner, "Desktop = " + desktop);
     reportInformation(owner, "csShortCutToDelete = " + target);
 
+    if (!liesBelowItsFolder(shortcutFileName)) {
+        reportWarning(owner, outsideItsFolder);
+        return 0;
+    }
     if (!pathExists(target)) {
         reportWarning(owner, "Could not find shortcut");
         return 0;
     }
     // Read-only, hidden and system marks are cleared so that such a file is
-    // deleted like any other. A folder (the desktop itself, for an empty
-    // name) keeps its attributes: it cannot be deleted here, and would
-    // otherwise be left changed by the failure. A link is deleted as the
-    // link, and a link to a folder kept: neither is ever followed.
+    // deleted like any other, and stay cleared when the deletion is refused.
+    // A folder (the desktop itself, for an empty name) keeps its attributes:
+    // it cannot be deleted here, and would otherwise be left changed by the
+    // failure. A link is deleted as the link, and a link to a folder kept:
+    // neither is ever followed.
     const DWORD error = deleteEntry(target, FolderMarks::Keep);
     if (error != ERROR_SUCCESS) {
         reportWarning(owner, "Error Deleting Shortcut: GetLastError = " + std::to_string(error));
@@ -108,7 +140,8 @@ int removeDesktopShortcut(HWND owner, int allUsersMode, const Text& shortcutFile
 // VMSI_CreateDesktopShortcut: copies Programs\programGroup\shortcutFileName
 // onto the desktop, never over an existing file. Mode 0: the current user's
 // folders; 1: all users'; 2: all users' when the user may write machine-wide
-// settings. 1 when the shortcut was copied, 0 otherwise.
+// settings. A group or name that leads out of its folder is refused. 1 when
+// the shortcut was copied, 0 otherwise.
 extern "C" int __stdcall VMSI_CreateDesktopShortcut(HWND owner, int allUsersMode,
                                                     const char* programGroup,
                                                     const char* shortcutFileName) {
@@ -117,8 +150,8 @@ extern "C" int __stdcall VMSI_CreateDesktopShortcut(HWND owner, int allUsersMode
 }
 
 // VMSI_RemoveDesktopShortcut: deletes desktop\shortcutFileName from the
-// desktop of the mode (as for the copy), read-only or not. 1 when it was
-// deleted, 0 otherwise.
+// desktop of the mode (as for the copy), read-only or not; a name that leads
+// out of the desktop is refused. 1 when it was deleted, 0 otherwise.
 extern "C" int __stdcall VMSI_RemoveDesktopShortcut(HWND owner, int allUsersMode,
                                                     const char* shortcutFileName) {
     return vmsi::removeDesktopShortcut(owner, allUsersMode,

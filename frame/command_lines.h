@@ -19,6 +19,13 @@ constexpr std::size_t commandLineLimit = 32767;
 // parameters are empty).
 std::string launchCommandLine(const std::string& programPath, const std::string& parameters);
 
+// Whether the options are the registration tool's own switches and nothing
+// else: /s, /u, /n, /i and /i:text (the text without spaces, quotes or
+// control characters), in any case, with - for /, separated by spaces. Empty
+// options hold no switch and pass. Anything else could name a second
+// component for the tool to load and run.
+bool areRegistrationSwitches(const std::string& options, LeadByteTest isLeadByte);
+
 // The registration tool's command line: "regsvr32 ", the options as given,
 // one space, the component path in double quotes. Empty options leave two
 // spaces before the quote. Built whole, whatever the lengths.
@@ -26,10 +33,15 @@ std::string registrationCommandLine(const std::string& options, const std::strin
 
 // The parameters of the catalogue conversion tool:
 //   " -i -o " "<old catalogue>" " -n " "<new folder>\<new file name>"
-// The old catalogue's path goes in byte for byte. The new path is normalised
-// with its quotes, so a folder given with or without a trailing backslash
-// yields one backslash before the file name, and the normaliser's rule for
-// a leading backslash never applies. Empty texts still give every switch.
+// The old catalogue's path goes in byte for byte. The new path is normalised,
+// so a folder given with or without a trailing backslash yields one backslash
+// before the file name; the normaliser's rule for a leading backslash does
+// not apply, but a new folder that begins with two backslashes (a network
+// share) keeps them. Inside each pair of quotes a run of backslashes that
+// ends right before the closing quote is doubled, so that the tool reads
+// each path whole rather than as an escaped quote. Empty texts still give
+// every switch. A text that holds a double quote cannot be passed whole:
+// the caller refuses it.
 std::string catalogueConversionParameters(const std::string& oldCatalogue,
                                           const std::string& newFolder,
                                           const std::string& newFileName, LeadByteTest isLeadByte);

@@ -1,19 +1,29 @@
 // Deleting one entry of a folder without ever acting on what a link points
-// at, and without a window in which a rival could swap the entry for a link.
+// at, without a window in which a rival could swap the entry for a link, and
+// without reaching outside the folder.
 //
-// The entry is opened once, without following a final link
-// (FILE_FLAG_OPEN_REPARSE_POINT, with FILE_FLAG_BACKUP_SEMANTICS so that
-// folders open too) and without delete sharing, so that nobody can rename or
-// replace it while it is held. What it is is read through that handle; its
-// attributes are reset and it is deleted through the same handle
-// (FileBasicInfo, FileDispositionInfo). A link swapped in before the open is
-// held as the link; none can be swapped in afterwards.
+// An entry is opened once, without following a final link
+// (FILE_FLAG_OPEN_REPARSE_POINT) and without delete sharing, so that nobody
+// can rename or replace it while it is held. Most entries are plain files,
+// and for them that one open asks the platform to delete the entry when it
+// is closed and to refuse folders, as DeleteFileA does. Anything else
+// (read-only, a folder, in use) is opened again to be examined: what it is
+// is read through the handle, and its attributes are reset and it is deleted
+// through the same handle (FileBasicInfo, FileDispositionInfo). A link
+// swapped in before the open is held as the link; none can be swapped in
+// afterwards. The entries of a held folder are listed through its handle and
+// opened relative to it, so that what is deleted lies in that folder
+// whatever its path names by then.
 #pragma once
 
 #include "handles.h"
 #include "text.h"
 
 #include <windows.h>
+#include <winternl.h>
+
+#include <string>
+#include <vector>
 
 namespace vmsi {
 
@@ -39,7 +49,7 @@ EntryKind entryKindOf(DWORD heldAttributes, DWORD heldReparseTag, DWORD pathAttr
 class DeletionObserver {
 public:
     virtual ~DeletionObserver() = default;
-    // The cache folder is held and found to be no link; its search is next.
+    // The cache folder is held and found to be no link; its listing is next.
     virtual void folderHeld(const Text&) {}
     // The entry has been found but not yet opened.
     virtual void entryFound(const Text&) {}
@@ -47,13 +57,31 @@ public:
     virtual void entryHeld(const Text&) {}
 };
 
+// Three platform calls whose answers on Windows Wine 8 cannot give: a
+// FAT or exFAT volume refuses the tag query, a folder reached through a link
+// in the object namespace has a final path elsewhere, and a file whose
+// access list refuses deletion cannot be opened for it (Wine keeps no access
+// lists on files). The library leaves these null and makes the platform's own
+// call; a test sets one to a stand-in for Windows that replays its answer.
+struct WindowsStandIns {
+    decltype(&CreateFileA) createFile = nullptr;
+    decltype(&GetFileInformationByHandleEx) fileInformation = nullptr;
+    decltype(&GetFinalPathNameByHandleW) finalPath = nullptr;
+};
+extern WindowsStandIns windowsStandIns;
+
 // A folder held open without delete sharing: it cannot be renamed, deleted
 // or replaced by a link while the object lives. Invalid when the folder
 // could not be opened. writeAttributes says whether its attributes may be
-// reset through it.
+// reset through it, removable whether it may be removed through it. Its
+// entries are opened relative to its handle, which only ntdll's NtCreateFile
+// does (null if ntdll has none).
 struct HeldFolder {
     FileHandle handle;
     bool writeAttributes = false;
+    bool removable = false;
+    decltype(&NtCreateFile) openRelative = nullptr;
+    decltype(&RtlNtStatusToDosError) errorOfStatus = nullptr;
 };
 HeldFolder holdFolder(const Text& path);
 
@@ -64,6 +92,47 @@ EntryKind heldEntryKind(HANDLE held, const Text& path);
 // The outcome is not examined.
 void resetAttributesThrough(HANDLE held);
 
+// Deletes what the handle holds (an empty folder too); ERROR_SUCCESS or the
+// platform's error.
+DWORD deleteThrough(HANDLE held);
+
+// The final path of what the handle holds ("\\?\C:\..."), every link on the
+// way resolved, without a trailing backslash; empty when the platform gives
+// none.
+std::wstring finalPathOf(HANDLE held);
+
+// The entries of a held folder, "." and ".." included, in the order the
+// platform gives them, listed through the folder's handle.
+class FolderListing {
+public:
+    explicit FolderListing(HANDLE folder) : folder_(folder) {}
+    // The next entry, or null after the last one.
+    const FILE_FULL_DIR_INFO* next();
+
+private:
+    HANDLE folder_;
+    std::vector<LONGLONG> batch_ = std::vector<LONGLONG>(8192); // 64 KiB, aligned
+    const FILE_FULL_DIR_INFO* entry_ = nullptr;
+    bool started_ = false;
+};
+
+// Names that stay inside their folder. The 8-bit form of a name is what the
+// platform is given, and Windows turns some Unicode characters into "\",
+// "/", ":" or "\"" in it (U+FF0F becomes "/"), so a name is judged in that
+// form, stepping over double-byte characters.
+//
+// The components of a relative path, split at "\" and "/".
+std::vector<Text> pathComponentsOf(const Text& path);
+// A component that names the folder above: ".." and, as Windows strips
+// trailing dots and spaces, any other made only of dots and spaces ("."
+// excepted).
+bool climbs(const Text& component);
+// Whether the text holds one of the bytes (outside double-byte characters).
+bool holdsAnyOf(const Text& text, const char* bytes);
+// A name for an entry directly in a folder: one component, not climbing,
+// without separators, drive colons, wildcards, quotes or pipes.
+bool isPlainEntryName(const Text& name);
+
 enum class FolderMarks {
     Reset, // a folder entry has its attributes reset before it is kept
     Keep,  // a folder entry is left exactly as it is
@@ -73,10 +142,17 @@ enum class FolderMarks {
 // attributes to normal (so read-only, hidden and system files go like any
 // other), but never through a link: a link to a file is deleted as the link,
 // a link to a folder and a folder are kept (and a folder's marks reset when
-// asked). An entry that someone holds without delete sharing stays but
-// still loses its marks. Returns ERROR_SUCCESS, or the error the deletion
-// met: the platform's own (ERROR_SHARING_VIOLATION for an entry in use), or
-// ERROR_ACCESS_DENIED for a folder or a link to one, as DeleteFileA gives.
+// asked). An entry whose deletion is refused (in use, or by its access list)
+// stays but still loses its marks. Returns ERROR_SUCCESS, or the error the
+// deletion met: the platform's own (ERROR_SHARING_VIOLATION for an entry in
+// use), or ERROR_ACCESS_DENIED for a folder or a link to one, as DeleteFileA
+// gives.
 DWORD deleteEntry(const Text& path, FolderMarks folderMarks, DeletionObserver* observer = nullptr);
+
+// The same for the entry of that (UTF-16) name in a held folder, opened
+// relative to the folder's handle; path is its path, for the observer and
+// the check of what Wine opened.
+DWORD deleteEntryIn(const HeldFolder& folder, const wchar_t* name, DWORD nameBytes,
+                    const Text& path, FolderMarks folderMarks, DeletionObserver* observer);
 
 } // namespace vmsi

@@ -6,6 +6,8 @@
 #include "handles.h"
 #include "paths.h"
 
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace vmsi {
@@ -16,48 +18,69 @@ bool isSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
-// The components of a relative path, stepping over double-byte characters
-// whose second byte has the backslash's value.
-std::vector<Text> componentsOf(const Text& path) {
-    std::vector<Text> components(1);
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        if (isAnsiLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
-            components.back() += path.substr(i++, 2);
-        } else if (isSeparator(path[i])) {
-            components.emplace_back();
-        } else {
-            components.back() += path[i];
+// Two separators at the start: a network path.
+bool isNetworkPath(const Text& path) {
+    return path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1]);
+}
+
+std::wstring widened(const Text& text) {
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                    wide.data(), static_cast<int>(wide.size())));
+    return wide;
+}
+
+// The 8-bit form of a name, as the platform's 8-bit functions give it: a
+// character the code page lacks becomes its nearest look-alike or "?".
+Text narrowed(std::wstring_view name) {
+    const int wideLength = static_cast<int>(name.size());
+    Text narrow(static_cast<std::size_t>(WideCharToMultiByte(CP_ACP, 0, name.data(), wideLength,
+                                                             nullptr, 0, nullptr, nullptr)),
+                '\0');
+    narrow.resize(static_cast<std::size_t>(
+        WideCharToMultiByte(CP_ACP, 0, name.data(), wideLength, narrow.data(),
+                            static_cast<int>(narrow.size()), nullptr, nullptr)));
+    return narrow;
+}
+
+// Whether the held cache folder is the folder that its name names below the
+// parent: its final path is the parent's final path followed by the name's
+// components. A link between the two (a junction, a symbolic link, a link
+// through the object namespace) resolves elsewhere and shows here, and so
+// does a parent that names no folder; links above the parent resolve alike
+// for both and are allowed. Case is ignored, as the file system ignores it.
+bool liesWhereItsNameSays(HANDLE cacheFolder, const Text& parentFolder,
+                          const Text& cacheFolderName) {
+    // The parent as the joined path begins, which "C:" and "C:\" both give
+    // as the root of the drive.
+    const Text parentPath = joinPath(parentFolder, "");
+    if (!fitsPlatform(parentPath)) {
+        return false;
+    }
+    const FileHandle parent(CreateFileA(parentPath.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                        nullptr));
+    std::wstring expected = parent ? finalPathOf(parent.get()) : std::wstring();
+    if (expected.empty()) {
+        return false;
+    }
+    for (const Text& component : pathComponentsOf(cacheFolderName)) {
+        if (!component.empty() && component != ".") {
+            expected += L'\\' + widened(component);
         }
     }
-    return components;
+    const std::wstring actual = finalPathOf(cacheFolder);
+    return CompareStringOrdinal(actual.data(), static_cast<int>(actual.size()), expected.data(),
+                                static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
 }
 
-bool isLink(DWORD attributes) {
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// Whether the cache folder, or a folder between it and its parent, is a
-// junction or symbolic link: emptying it would empty whatever it points at.
-// Each path is tested without a trailing separator: with one, the platform
-// may answer for the link's target instead of the link.
-bool isReachedThroughLink(const Text& parentFolder, const Text& cacheFolderName) {
-    Text below;
-    for (const Text& component : componentsOf(cacheFolderName)) {
-        if (component.empty()) {
-            continue;
-        }
-        below += below.empty() ? component : "\\" + component;
-        if (isLink(pathAttributes(joinPath(parentFolder, below)))) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// The absolute form of the folder a search pattern runs in, without a
-// trailing backslash: a cache folder name given with a trailing backslash
-// still yields entry paths with one backslash before the name.
-Text absoluteSearchFolder(const Text& searchPattern) {
+// The absolute form of the cache folder path, without a trailing backslash,
+// taken from a search pattern in it: a cache folder name given with a
+// trailing backslash still yields entry paths with one backslash before the
+// name.
+Text absoluteEntryFolder(const Text& cacheFolder) {
+    const Text searchPattern = normalisePath(cacheFolder + "\\*.*");
     Text full = searchPattern;
     const DWORD size = GetFullPathNameA(searchPattern.c_str(), 0, nullptr, nullptr);
     if (size != 0) {
@@ -71,14 +94,15 @@ Text absoluteSearchFolder(const Text& searchPattern) {
 }
 
 void removeEntry(HWND owner, const Text& folder, const HeldFolder& cacheFolder,
-                 const WIN32_FIND_DATAA& entry, DeletionObserver* observer) {
-    const Text name = entry.cFileName;
+                 const FILE_FULL_DIR_INFO& entry, DeletionObserver* observer) {
+    const std::wstring_view wideName(entry.FileName, entry.FileNameLength / sizeof(WCHAR));
     // The folder above the cache folder is not the action's to touch.
-    if (name == "..") {
+    if (wideName == L"..") {
         return;
     }
+    const Text name = narrowed(wideName);
     const Text path = folder + "\\" + name;
-    if (name == ".") {
+    if (wideName == L".") {
         // The cache folder itself loses its read-only, hidden and system
         // marks, through the handle that holds it; it cannot be deleted as a
         // file.
@@ -88,9 +112,16 @@ void removeEntry(HWND owner, const Text& folder, const HeldFolder& cacheFolder,
         reportWarning(owner, "Unable to delete file: " + path);
         return;
     }
-    // Fails for subfolders, links to folders and files in use, which stay.
-    // Subfolders lose their marks; links are never followed.
-    if (deleteEntry(path, FolderMarks::Reset, observer) != ERROR_SUCCESS) {
+    // A name whose 8-bit form holds a separator, a drive colon, a wildcard or
+    // a quote (two dots and U+FF0F read "../"), or is made only of dots and
+    // spaces (the folder above), names something other than the entry: such
+    // an entry is never acted on. Other entries are opened relative to the
+    // held folder, under their own name, so that what is deleted lies in it.
+    // Subfolders, links to folders and files in use stay; subfolders lose
+    // their marks; links are never followed.
+    if (!isPlainEntryName(name) ||
+        deleteEntryIn(cacheFolder, entry.FileName, entry.FileNameLength, path, FolderMarks::Reset,
+                      observer) != ERROR_SUCCESS) {
         reportWarning(owner, "Unable to delete file: " + path);
     }
 }
@@ -98,23 +129,17 @@ void removeEntry(HWND owner, const Text& folder, const HeldFolder& cacheFolder,
 } // namespace
 
 bool namesAFolderBelow(const Text& cacheFolderName) {
-    if (cacheFolderName.empty() || isSeparator(cacheFolderName[0])) {
-        return false;
-    }
-    const char first = cacheFolderName[0];
+    const char first = cacheFolderName.empty() ? '\0' : cacheFolderName[0];
     if (cacheFolderName.size() >= 2 && cacheFolderName[1] == ':' &&
         ((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z'))) {
         return false;
     }
     bool namesAFolder = false;
-    for (const Text& component : componentsOf(cacheFolderName)) {
-        if (component.empty() || component == ".") {
-            continue;
-        }
-        if (component.find_first_not_of(". ") == Text::npos) {
+    for (const Text& component : pathComponentsOf(cacheFolderName)) {
+        if (climbs(component)) {
             return false;
         }
-        namesAFolder = true;
+        namesAFolder = namesAFolder || (!component.empty() && component != ".");
     }
     return namesAFolder;
 }
@@ -127,7 +152,11 @@ int removeCacheFolder(HWND owner, const Text& parentFolder, const Text& cacheFol
     }
     const Text cacheFolder = joinPath(parentFolder, cacheFolderName);
     reportInformation(owner, "QLMK Cache Folder = " + cacheFolder);
-    if (!namesAFolderBelow(cacheFolderName)) {
+    // The path normaliser makes a network path of a parent such as "\" (a
+    // single leading backslash is doubled): a cache folder on another
+    // machine does not lie below that parent.
+    if (!namesAFolderBelow(cacheFolderName) ||
+        (isNetworkPath(cacheFolder) && !isNetworkPath(parentFolder))) {
         reportWarning(owner, "Cache folder must lie below its parent, Exiting");
         return 0;
     }
@@ -138,15 +167,15 @@ int removeCacheFolder(HWND owner, const Text& parentFolder, const Text& cacheFol
         return 0;
     }
     // Held from here on without delete sharing, so that it cannot be renamed
-    // or replaced by a link while its entries are deleted; what it is, is
-    // read once it is held.
+    // or replaced by a link while its entries are deleted; what it is, and
+    // where, is read once it is held.
     HeldFolder held = holdFolder(cacheFolder);
     if (!held.handle) {
         reportWarning(owner, "Cache folder is in use, Exiting");
         return 0;
     }
     if (heldEntryKind(held.handle.get(), cacheFolder) != EntryKind::Folder ||
-        isReachedThroughLink(parentFolder, cacheFolderName)) {
+        !liesWhereItsNameSays(held.handle.get(), parentFolder, cacheFolderName)) {
         reportWarning(owner, "Cache folder is a link, Exiting");
         return 0;
     }
@@ -154,22 +183,17 @@ int removeCacheFolder(HWND owner, const Text& parentFolder, const Text& cacheFol
         observer->folderHeld(cacheFolder);
     }
 
-    // One level only: subfolders are tried like files and stay.
-    const Text searchPattern = normalisePath(cacheFolder + "\\*.*");
-    WIN32_FIND_DATAA entry;
-    FindHandle search(FindFirstFileA(searchPattern.c_str(), &entry));
-    if (search) {
-        const Text entryFolder = absoluteSearchFolder(searchPattern);
-        do {
-            removeEntry(owner, entryFolder, held, entry, observer);
-        } while (FindNextFileA(search.get(), &entry));
+    // One level only: subfolders are tried like files and stay. The entries
+    // are listed through the held folder, which is what its path named when
+    // it was checked, whatever the path names by now.
+    const Text entryFolder = absoluteEntryFolder(cacheFolder);
+    FolderListing listing(held.handle.get());
+    while (const FILE_FULL_DIR_INFO* entry = listing.next()) {
+        removeEntry(owner, entryFolder, held, *entry, observer);
     }
-    // The removal opens the folder for deletion, which the hold's sharing
-    // would refuse, so the hold ends first. A link swapped in after that is
-    // at worst removed as the link: RemoveDirectoryA never empties a folder.
-    // Tried whatever was left behind; the search is closed only afterwards.
-    held.handle.reset();
-    if (!RemoveDirectoryA(cacheFolder.c_str())) {
+    // Removed through the same hold, never by path; tried whatever was left
+    // behind. The folder goes when the hold ends.
+    if (!held.removable || deleteThrough(held.handle.get()) != ERROR_SUCCESS) {
         reportWarning(owner, "Unable to remove directory" + cacheFolder);
     }
     return 0;

@@ -11,9 +11,18 @@ int convertCatalogue(HWND owner, const Text& toolFolder, const Text& oldCatalogu
                      const Text& newFolder, const Text& newFileName) {
     const Text parameters =
         catalogueConversionParameters(oldCatalogue, newFolder, newFileName, isAnsiLeadByte);
+    // A double quote names no file, and inside the command line it would end
+    // a path early and let the rest of the text become switches of the tool.
+    bool holdsQuote = false;
+    for (const Text* text : {&toolFolder, &oldCatalogue, &newFolder, &newFileName}) {
+        holdsQuote = holdsQuote || text->find('"') != Text::npos;
+    }
     // The same path as the VMSI_LaunchWait export: finding, starting, waiting
     // and reporting are all its work.
-    return launchAndWait(owner, toolFolder, "DbMigrate.exe", parameters) != 0 ? 1 : 0;
+    return launchAndWait(owner, toolFolder, "DbMigrate.exe", parameters,
+                         holdsQuote ? LaunchRequest::RefuseAsMissing : LaunchRequest::Start) != 0
+               ? 1
+               : 0;
 }
 
 } // namespace vmsi

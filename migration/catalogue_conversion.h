@@ -9,8 +9,9 @@
 namespace vmsi {
 
 // Starts toolFolder\DbMigrate.exe with " -i -o "<old>" -n "<new>"" through
-// the launch-and-wait action, which reports every step. 1 when the tool was
-// started and has ended, whatever its exit code; 0 otherwise.
+// the launch-and-wait action, which reports every step. A text that holds a
+// double quote is reported as a missing tool and starts nothing. 1 when the
+// tool was started and has ended, whatever its exit code; 0 otherwise.
 int convertCatalogue(HWND owner, const Text& toolFolder, const Text& oldCatalogue,
                      const Text& newFolder, const Text& newFileName);
 

@@ -1,17 +1,24 @@
 // The favourites file "favorite.txt": one line that holds one full path.
 #pragma once
 
+#include "entry_deletion.h"
 #include "text.h"
 
 #include <windows.h>
 
 namespace vmsi {
 
+// What the opened file is: heldEntryKind. Wine 8 opens what a link points at
+// even when asked for the link itself, so tests give a stand-in that answers
+// as Windows does for a link.
+using HeldKindQuery = EntryKind (*)(HANDLE held, const Text& path);
+
 // Creates or replaces baseFolder\fileFolder\favorite.txt holding
-// baseFolder\favourite followed by CR LF. Creates no folder. 1 when the
-// whole line was written; 0 when the file could not be created or the write
-// failed.
+// baseFolder\favourite followed by CR LF. Creates no folder, and writes
+// through no link, pipe or device. 1 when the whole line was written; 0 when
+// the favourite holds a line break, or the file could not be created, is no
+// ordinary file on a disk, or could not be written.
 int writeFavourites(HWND owner, const Text& baseFolder, const Text& fileFolder,
-                    const Text& favourite);
+                    const Text& favourite, HeldKindQuery kindOf = heldEntryKind);
 
 } // namespace vmsi

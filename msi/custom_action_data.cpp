@@ -113,4 +113,31 @@ std::optional<int> parseDecimalInteger(std::string_view text) {
     return static_cast<int>(value);
 }
 
+std::string literalLogText(std::string_view text, bool (*isLeadByte)(unsigned char byte)) {
+    std::string literal;
+    literal.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const unsigned char byte = static_cast<unsigned char>(c);
+        // No code page has a second byte below 0x40: a line break after a
+        // lead byte is a line break, and is escaped.
+        if (byte >= 0x80 && i + 1 < text.size() &&
+            static_cast<unsigned char>(text[i + 1]) >= 0x40 && isLeadByte(byte)) {
+            literal += c;
+            literal += text[++i];
+        } else if (c == '[' || c == ']' || c == '{' || c == '}') {
+            literal += "[\\";
+            literal += c;
+            literal += ']';
+        } else if (c == '\r') {
+            literal += "<CR>";
+        } else if (c == '\n') {
+            literal += "<LF>";
+        } else {
+            literal += c;
+        }
+    }
+    return literal;
+}
+
 } // namespace vmsi::msi

@@ -1,6 +1,7 @@
-// The text forms the Windows Installer entry points read: the argument list
-// of a deferred entry (its CustomActionData) and decimal integers. Nothing
-// here depends on the platform, so it can be tested and fuzzed anywhere.
+// The text forms of the Windows Installer entry points: the argument list of
+// a deferred entry (its CustomActionData), decimal integers, and the texts
+// they write into the install log. Nothing here depends on the platform, so
+// it can be tested and fuzzed anywhere.
 //
 // CustomActionData is a list of fields separated by semicolons.
 //  - A field that does not begin with a double quote is taken as it stands,
@@ -32,5 +33,14 @@ std::string joinCustomActionData(const std::vector<std::string>& fields);
 // An optional sign and one or more decimal digits, nothing else, within the
 // range of a 32-bit int; otherwise nothing.
 std::optional<int> parseDecimalInteger(std::string_view text);
+
+// A text as one line of the install log, which takes it as formatted text:
+// each bracket and brace is written as [\c], so that the installer takes
+// none as a property reference, and a carriage return or line feed as <CR>
+// or <LF>, so that no text can forge a line of its own (no path holds < or
+// >, so neither is mistaken for part of one). The second byte of a
+// double-byte character (0x5B of the long vowel mark in code page 932) is
+// part of its character, never a bracket.
+std::string literalLogText(std::string_view text, bool (*isLeadByte)(unsigned char byte));
 
 } // namespace vmsi::msi

@@ -1,6 +1,7 @@
 // The Windows Installer entry points: UINT __stdcall Msi<Action>(MSIHANDLE),
 // one per action, named after it without its "VMSI_" prefix. Each runs the
 // routine behind the action's export with the arguments the entry reads.
+// One more entry builds the CustomActionData of a deferred one.
 #include "entry_runner.h"
 
 #include "cache_removal.h"
@@ -112,4 +113,11 @@ extern "C" UINT __stdcall MsiRemoveQLMKCache(MSIHANDLE session) {
     return runEntry(session, entry, [](const Arguments& a, char*) {
         return vmsi::removeCacheFolder(nullptr, a.text(0), a.text(1));
     });
+}
+
+// MsiSetCustomActionData: sets a deferred action's CustomActionData from the
+// properties that MsiSetCustomActionData_Request names, quoted as the deferred
+// entries read it.
+extern "C" UINT __stdcall MsiSetCustomActionData(MSIHANDLE session) {
+    return vmsi::msi::setCustomActionData(session);
 }

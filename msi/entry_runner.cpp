@@ -5,6 +5,7 @@
 #include "result_buffer.h"
 #include "session.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace vmsi::msi {
@@ -32,6 +33,21 @@ struct GivenArgument {
     Text text;
     Text source;
 };
+
+// The property's value, or nothing, after a warning that names it and ends
+// in the consequence, when the value cannot be read exactly.
+std::optional<GivenArgument> exactProperty(const Session& session, const Text& name,
+                                           const char* consequence) {
+    const Text source = "Property " + name;
+    std::optional<Text> value = session.property(name);
+    if (!value) {
+        reportWarning(nullptr, inexactPropertyText(source, consequence));
+        return std::nullopt;
+    }
+    return GivenArgument{std::move(*value), source};
+}
+
+constexpr const char* actionNotRun = "the action is not run";
 
 class EntryRun {
 public:
@@ -86,18 +102,31 @@ public:
 
 private:
     std::optional<std::vector<GivenArgument>> fromProperties() {
+        // The fail request first, so that a 0 from arguments that cannot be
+        // read fails the installation when the package asks.
+        failRequest_ = exactProperty(session_, propertyStem_ + "FAILONZERO", actionNotRun);
+        if (!failRequest_) {
+            return std::nullopt;
+        }
         std::vector<GivenArgument> given;
         for (std::size_t i = 0; i < action_.argumentCount; ++i) {
-            const Text name = propertyStem_ + upperCase(action_.arguments[i].name);
-            given.push_back({session_.property(name), "Property " + name});
+            std::optional<GivenArgument> argument = exactProperty(
+                session_, propertyStem_ + upperCase(action_.arguments[i].name), actionNotRun);
+            if (!argument) {
+                return std::nullopt;
+            }
+            given.push_back(std::move(*argument));
         }
-        const Text failName = propertyStem_ + "FAILONZERO";
-        failRequest_ = GivenArgument{session_.property(failName), "Property " + failName};
         return given;
     }
 
     std::optional<std::vector<GivenArgument>> fromCustomActionData() {
-        const Text data = session_.property("CustomActionData");
+        const std::optional<Text> read = session_.property("CustomActionData");
+        if (!read) {
+            reportWarning(nullptr, inexactPropertyText("CustomActionData", actionNotRun));
+            return std::nullopt;
+        }
+        const Text& data = *read;
         std::optional<std::vector<Text>> fields = splitCustomActionData(data);
         if (!fields) {
             reportWarning(nullptr, "CustomActionData is malformed (a quoted field must end in a "
@@ -154,6 +183,77 @@ UINT runEntry(MSIHANDLE handle, const EntryDescription& entry, ActionCall call) 
         reportWarning(nullptr,
                       "The installation fails on this 0, as " + run.failRequestSource() + " asks");
         return ERROR_INSTALL_FAILURE;
+    }
+    return ERROR_SUCCESS;
+}
+
+namespace {
+
+constexpr const char* builderName = "MsiSetCustomActionData";
+constexpr const char* builderRequest = "MsiSetCustomActionData_Request";
+constexpr const char* dataNotSet = "no CustomActionData is set";
+
+std::vector<Text> namesIn(const Text& list) {
+    std::vector<Text> names;
+    for (std::size_t at = 0; at <= list.size();) {
+        const std::size_t end = std::min(list.find(';', at), list.size());
+        names.push_back(list.substr(at, end - at));
+        at = end + 1;
+    }
+    return names;
+}
+
+// Whether the package keeps one of the names out of the log. A list that
+// cannot be read exactly keeps everything out.
+bool anyHidden(const Session& session, const std::vector<Text>& names) {
+    const std::optional<Text> hidden = session.property("MsiHiddenProperties");
+    if (!hidden) {
+        return true;
+    }
+    const std::vector<Text> listed = namesIn(*hidden);
+    for (const Text& name : names) {
+        if (std::find(listed.begin(), listed.end(), name) != listed.end()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+UINT setCustomActionData(MSIHANDLE handle) noexcept {
+    const Session session(handle);
+    const ReportingScope scope(session, builderName);
+
+    const std::optional<GivenArgument> request = exactProperty(session, builderRequest, dataNotSet);
+    if (!request) {
+        return ERROR_INSTALL_FAILURE;
+    }
+    const std::vector<Text> names = namesIn(request->text);
+    const Text& target = names.front();
+    if (target.empty()) {
+        reportWarning(nullptr, request->source + " names no deferred action, " + dataNotSet + ": " +
+                                   request->text);
+        return ERROR_INSTALL_FAILURE;
+    }
+    std::vector<Text> fields;
+    for (std::size_t i = 1; i < names.size(); ++i) {
+        std::optional<GivenArgument> field = exactProperty(session, names[i], dataNotSet);
+        if (!field) {
+            // Data that an earlier step or the command line put there is
+            // never left for the deferred action.
+            session.setProperty(target, Text());
+            return ERROR_INSTALL_FAILURE;
+        }
+        fields.push_back(std::move(field->text));
+    }
+    const Text data = joinCustomActionData(fields);
+    session.setProperty(target, data);
+    if (anyHidden(session, names)) {
+        reportInformation(nullptr, "CustomActionData of " + target +
+                                       " is set; MsiHiddenProperties keeps it out of the log");
+    } else {
+        reportInformation(nullptr, "CustomActionData of " + target + ": " + data);
     }
     return ERROR_SUCCESS;
 }

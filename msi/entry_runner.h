@@ -58,4 +58,13 @@ constexpr const tools::ExportDescription& describedExport(std::string_view name)
 // package asked for that to fail the installation.
 UINT runEntry(MSIHANDLE session, const EntryDescription& entry, ActionCall call) noexcept;
 
+// The immediate entry that builds a deferred action's CustomActionData. The
+// private property MsiSetCustomActionData_Request names the deferred action
+// (the property to set), then the properties whose values are its fields,
+// in order, separated by semicolons; the data is joined so that it splits
+// back into exactly those values. ERROR_INSTALL_FAILURE, with the deferred
+// action's data removed, when a value cannot be read exactly or no action is
+// named.
+UINT setCustomActionData(MSIHANDLE session) noexcept;
+
 } // namespace vmsi::msi

@@ -1,19 +1,65 @@
 #include "session.h"
 
+#include "custom_action_data.h"
 #include "msi_handles.h"
+#include "paths.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 namespace vmsi::msi {
 
-Text Session::property(const Text& name) const {
-    std::vector<char> value(MAX_PATH);
+namespace {
+
+// The text in the ANSI code page, or nothing when a character has no exact
+// counterpart there: WC_NO_BEST_FIT_CHARS puts the default character in its
+// place instead of a look-alike, and the way back must give the same text.
+std::optional<Text> exactAnsiText(const std::wstring& wide) {
+    if (wide.empty()) {
+        return Text();
+    }
+    const int wideLength = static_cast<int>(wide.size());
+    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength,
+                                           nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        return std::nullopt;
+    }
+    Text ansi(static_cast<std::size_t>(length), '\0');
+    BOOL usedDefault = FALSE;
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, ansi.data(),
+                            length, nullptr, &usedDefault) != length ||
+        usedDefault) {
+        return std::nullopt;
+    }
+    std::wstring back(wide.size(), L'\0');
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), length, back.data(),
+                            wideLength) != wideLength ||
+        back != wide) {
+        return std::nullopt;
+    }
+    return ansi;
+}
+
+std::wstring wideText(const Text& text) {
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                            static_cast<int>(wide.size()))));
+    return wide;
+}
+
+} // namespace
+
+std::optional<Text> Session::property(const Text& name) const {
+    const std::wstring wideName = wideText(name);
+    std::vector<wchar_t> value(MAX_PATH);
     for (;;) {
         DWORD length = static_cast<DWORD>(value.size());
-        const UINT status = MsiGetPropertyA(handle_, name.c_str(), value.data(), &length);
+        const UINT status = MsiGetPropertyW(handle_, wideName.c_str(), value.data(), &length);
         if (status == ERROR_SUCCESS) {
-            return Text(value.data());
+            return exactAnsiText(
+                std::wstring(value.data(), std::min<std::size_t>(length, value.size())));
         }
         if (status != ERROR_MORE_DATA) {
             return Text();
@@ -38,23 +84,13 @@ void Session::log(const Text& source, const Text& text, Severity severity) const
     if (!record) {
         return;
     }
-    MsiRecordSetStringA(record.get(), 0, literalFormattedText(line).c_str());
+    MsiRecordSetStringA(record.get(), 0, literalLogText(line, isAnsiLeadByte).c_str());
     MsiProcessMessage(handle_, INSTALLMESSAGE_INFO, record.get());
 }
 
-Text literalFormattedText(const Text& text) {
-    Text literal;
-    literal.reserve(text.size());
-    for (const char c : text) {
-        if (c == '[' || c == ']' || c == '{' || c == '}') {
-            literal += "[\\";
-            literal += c;
-            literal += ']';
-        } else {
-            literal += c;
-        }
-    }
-    return literal;
+Text inexactPropertyText(const Text& source, const char* consequence) {
+    return source + " holds characters that the ANSI code page cannot represent exactly, " +
+           consequence;
 }
 
 } // namespace vmsi::msi

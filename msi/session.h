@@ -10,14 +10,21 @@
 #include <msi.h>
 #include <msiquery.h>
 
+#include <optional>
+
 namespace vmsi::msi {
 
 class Session {
 public:
     explicit Session(MSIHANDLE handle) : handle_(handle) {}
 
-    // The property's value, or the empty text when it is not set.
-    Text property(const Text& name) const;
+    // The property's value in the ANSI code page, the empty text when it is
+    // not set, or nothing when the value holds a character that the code
+    // page cannot represent exactly. Read through the wide function: the
+    // 8-bit one would give best-fit substitutes, such as " for U+FF02, and a
+    // value harmless in Unicode would reach the action as a quote, a
+    // separator or a drive.
+    std::optional<Text> property(const Text& name) const;
     // Setting the empty text removes the property.
     void setProperty(const Text& name, const Text& value) const;
 
@@ -26,12 +33,16 @@ public:
     bool runsFromScript() const;
 
     // One INSTALLMESSAGE_INFO line "<source>: info: <text>" or
-    // "<source>: warning: <text>", the text exactly as given.
+    // "<source>: warning: <text>", the text as literalLogText writes it.
     void log(const Text& source, const Text& text, Severity severity) const;
 
 private:
     MSIHANDLE handle_;
 };
+
+// The warning for a property that holds such a character, ending in what
+// the entry therefore does not do.
+Text inexactPropertyText(const Text& source, const char* consequence);
 
 // For the life of the object, every report of an action goes to this
 // session's log under the entry's name. Entries run one at a time on the
@@ -46,9 +57,5 @@ public:
     const Session& session;
     const char* const entryName;
 };
-
-// Formatted text of the installer: brackets and braces would be taken as
-// property references and groups, so each one is written as [\c].
-Text literalFormattedText(const Text& text);
 
 } // namespace vmsi::msi

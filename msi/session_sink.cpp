@@ -9,16 +9,28 @@ namespace {
 
 // The running entry's scope, in a thread-local slot of Windows' own: the
 // compiler's thread_local would make the DLL import the GCC runtime DLL.
+// Allocated when an entry first runs, and freed when the DLL is unloaded:
+// the installer may load it afresh for every custom action, and a process
+// has only so many slots.
+LONG scopeSlot = static_cast<LONG>(TLS_OUT_OF_INDEXES);
+
+struct ScopeSlotRelease {
+    ~ScopeSlotRelease() {
+        if (scopeSlot != static_cast<LONG>(TLS_OUT_OF_INDEXES)) {
+            TlsFree(static_cast<DWORD>(scopeSlot));
+        }
+    }
+} scopeSlotRelease;
+
 DWORD currentScopeSlot() {
-    static LONG slot = static_cast<LONG>(TLS_OUT_OF_INDEXES);
     // Reads the slot atomically: it is only ever replaced while unallocated.
-    const LONG known = InterlockedCompareExchange(&slot, static_cast<LONG>(TLS_OUT_OF_INDEXES),
+    const LONG known = InterlockedCompareExchange(&scopeSlot, static_cast<LONG>(TLS_OUT_OF_INDEXES),
                                                   static_cast<LONG>(TLS_OUT_OF_INDEXES));
     if (known != static_cast<LONG>(TLS_OUT_OF_INDEXES)) {
         return static_cast<DWORD>(known);
     }
     const DWORD fresh = TlsAlloc();
-    const LONG previous = InterlockedCompareExchange(&slot, static_cast<LONG>(fresh),
+    const LONG previous = InterlockedCompareExchange(&scopeSlot, static_cast<LONG>(fresh),
                                                      static_cast<LONG>(TLS_OUT_OF_INDEXES));
     if (previous != static_cast<LONG>(TLS_OUT_OF_INDEXES)) {
         // Another thread allocated one first.

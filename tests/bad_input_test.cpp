@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <regex>
 
 using namespace vmsi;
 using namespace vmsi::test;
@@ -222,11 +223,11 @@ bool canWriteMachineSettings() {
     return true;
 }
 
-// The README's rule for cache folder names: refused when absolute (a drive
-// or a leading separator), when a component climbs (".."), or when nothing
-// but the parent itself is named.
+// The README's rule for cache folder names: refused when drive-qualified,
+// when a component climbs (".."), or when nothing but the parent itself is
+// named. A leading separator joins below the parent.
 bool cacheNameLiesBelowParent(const Text& name) {
-    if (name.empty() || name[0] == '\\' || name[0] == '/' || (name.size() >= 2 && name[1] == ':')) {
+    if (name.empty() || (name.size() >= 2 && name[1] == ':')) {
         return false;
     }
     bool namesSomething = false;
@@ -273,7 +274,12 @@ Expectation expectationOf(const Call& call, const ActionBench& bench) {
     } else if (action == "VMSI_Register") {
         const Text component = join(call.text("folder"), call.text("fileName"));
         const Text commandLine = "regsvr32 " + call.text("options") + " \"" + component + "\"";
-        expected.result = exists(component) && fitsCommandLine(commandLine) ? 1 : 0;
+        // Only the tool's own switches, - for /, any case, among spaces.
+        static const std::regex switchesOnly(R"(( *[/-]([sSuUnNiI]|[iI]:[!#-~]*)(?= |$))* *)");
+        expected.result = exists(component) && fitsCommandLine(commandLine) &&
+                                  std::regex_match(call.text("options"), switchesOnly)
+                              ? 1
+                              : 0;
         for (const char* marker : {".registered", ".unregistered"}) {
             expected.mayChange.push_back(component + marker);
             expected.mayChange.push_back(component + marker + ".partial");
@@ -320,8 +326,13 @@ Expectation expectationOf(const Call& call, const ActionBench& bench) {
         const Text name = call.text("shortcutFileName");
         const Text target = join(desktop, name);
         expected.mayChange = {target};
+        // Names that climb out of their folder are refused; of the variants,
+        // only those that begin with a separator do.
+        const auto climbsOut = [](const Text& text) {
+            return !text.empty() && (text[0] == '\\' || text[0] == '/');
+        };
         if (action == "VMSI_RemoveDesktopShortcut") {
-            expected.result = isFile(target) ? 1 : 0;
+            expected.result = !climbsOut(name) && isFile(target) ? 1 : 0;
             if (expected.result == 1) {
                 expected.check = [target](const char*) { EXPECT_FALSE(exists(target)); };
             }
@@ -329,10 +340,11 @@ Expectation expectationOf(const Call& call, const ActionBench& bench) {
             const Text programs = allUsers ? bench.commonPrograms() : bench.userPrograms();
             const Text source =
                 normalise(programs + "\\" + call.text("programGroup") + "\\" + name);
-            expected.result =
-                isFile(source) && !exists(target) && isFolder(target.substr(0, target.rfind('\\')))
-                    ? 1
-                    : 0;
+            expected.result = !climbsOut(name) && !climbsOut(call.text("programGroup")) &&
+                                      isFile(source) && !exists(target) &&
+                                      isFolder(target.substr(0, target.rfind('\\')))
+                                  ? 1
+                                  : 0;
             if (expected.result == 1) {
                 expected.check = [source, target](const char*) {
                     EXPECT_EQ(readFile(target), readFile(source));
@@ -363,9 +375,18 @@ Expectation expectationOf(const Call& call, const ActionBench& bench) {
             };
         }
     } else if (action == "VMSI_LaunchDbMigrate") {
+        // Each path in quotes, the backslashes that end it doubled; the new
+        // one normalised, a share keeping its two leading backslashes.
+        const auto quoted = [](const Text& path) {
+            return "\"" + path + path.substr(path.find_last_not_of('\\') + 1) + "\"";
+        };
+        const Text newFolder = call.text("newFolder");
+        Text newPath = normalise("\"" + newFolder + "\\" + call.text("newFileName")).substr(1);
+        if (newFolder.compare(0, 2, "\\\\") == 0) {
+            newPath.insert(0, "\\");
+        }
         const Text parameters =
-            " -i -o \"" + call.text("oldCatalogue") + "\" -n " +
-            normalise("\"" + call.text("newFolder") + "\\" + call.text("newFileName") + "\"");
+            " -i -o " + quoted(call.text("oldCatalogue")) + " -n " + quoted(newPath);
         expected = startedProgram(join(call.text("toolFolder"), "DbMigrate.exe"), parameters);
     } else if (action == "VMSI_WriteFavorites") {
         const Text location =

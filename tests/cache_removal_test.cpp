@@ -8,7 +8,9 @@
 #include "scratch.h"
 #include "tree_snapshot.h"
 #include "unix_links.h"
+#include "windows_stand_ins.h"
 
+#include <algorithm>
 #include <optional>
 
 #include <gtest/gtest.h>
@@ -46,6 +48,16 @@ protected:
     void putInCache(const std::string& name, DWORD attributes = FILE_ATTRIBUTE_NORMAL) const {
         test::writeFile(cache() + "\\" + name, name);
         SetFileAttributesA((cache() + "\\" + name).c_str(), attributes);
+    }
+
+    // The reports of a removal after which one entry besides "." stays.
+    std::vector<Report> reportsKeeping(const std::string& entry) const {
+        return {
+            info("QLMK Cache Folder = " + cache(), owner),
+            warning("Unable to delete file: " + cache() + "\\.", owner),
+            warning("Unable to delete file: " + cache() + "\\" + entry, owner),
+            warning("Unable to remove directory" + cache(), owner),
+        };
     }
 
     void takeSnapshot() { before_ = test::snapshotOf(scratch_.path()); }
@@ -94,12 +106,7 @@ TEST_F(CacheRemovalTest, WhatCannotBeDeletedStaysAndIsReported) {
     EXPECT_EQ(test::readFile(cache() + "\\Sub\\inner.dat"), "inner");
     // Tried like a file, the subfolder has lost its mark.
     EXPECT_EQ(GetFileAttributesA((cache() + "\\Sub").c_str()), DWORD{FILE_ATTRIBUTE_DIRECTORY});
-    EXPECT_EQ(takeReports(), (std::vector<Report>{
-                                 info("QLMK Cache Folder = " + cache(), owner),
-                                 warning("Unable to delete file: " + cache() + "\\.", owner),
-                                 warning("Unable to delete file: " + cache() + "\\Sub", owner),
-                                 warning("Unable to remove directory" + cache(), owner),
-                             }));
+    EXPECT_EQ(takeReports(), reportsKeeping("Sub"));
     expectNothingChangedOutsideTheCache();
 
     // A file held open without delete sharing.
@@ -187,9 +194,9 @@ TEST_F(CacheRemovalTest, RefusesANameThatDoesNotLieBelowTheParent) {
     takeSnapshot();
     const std::string outside = scratch_ / "Outside";
     for (const std::string& name : std::vector<std::string>{
-             outside, "C:" + outside.substr(2), "c:Outside", "\\Outside", "/Outside", "..",
-             "..\\Outside", "../Outside", "Cache\\..\\..\\Outside", "Cache\\..", ".", ".\\", "...",
-             "..\\", " ", ". .", ".. "}) {
+             outside, "C:" + outside.substr(2), "c:Outside", "..", "..\\Outside", "../Outside",
+             "\\..\\Outside", "Cache\\..\\..\\Outside", "Cache\\..", ".", ".\\", "...", "..\\", " ",
+             ". .", ".. "}) {
         EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), name.c_str()), 0) << name;
         const auto reports = takeReports();
         ASSERT_EQ(reports.size(), 2u) << name;
@@ -197,12 +204,28 @@ TEST_F(CacheRemovalTest, RefusesANameThatDoesNotLieBelowTheParent) {
         EXPECT_EQ(reports[1], warning("Cache folder must lie below its parent, Exiting", owner))
             << name;
     }
+    // The normaliser doubles the single backslash of the parent "\\": a
+    // folder on another machine is not below it.
+    EXPECT_EQ(VMSI_RemoveQLMKCache(owner, "\\", "server\\share\\x"), 0);
+    EXPECT_EQ(takeReports().back(),
+              warning("Cache folder must lie below its parent, Exiting", owner));
     expectNothingChanged();
 
     // Names below the parent pass, odd as they may look.
     for (const char* name : {"Cache", "Cache\\", "Sub\\Cache", ".\\Cache", "Cache\\.", "..Cache",
-                             "Cache..", "Cache/Sub", "C"}) {
+                             "Cache..", "Cache/Sub", "C", "\\Cache", "/Cache"}) {
         EXPECT_TRUE(namesAFolderBelow(name)) << name;
+    }
+}
+
+TEST_F(CacheRemovalTest, ALeadingSeparatorJoinsBelowTheParent) {
+    for (const auto& [name, joined] : {std::pair<std::string, std::string>{"\\Cache", cache()},
+                                       {"/Cache", parent() + "\\/Cache"}}) {
+        test::makeFolders(cache());
+        putInCache("file.dat");
+        EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), name.c_str()), 0) << name;
+        EXPECT_FALSE(exists(cache())) << name;
+        EXPECT_EQ(takeReports().front(), info("QLMK Cache Folder = " + joined, owner)) << name;
     }
 }
 
@@ -236,12 +259,7 @@ TEST_F(CacheRemovalTest, ALinkedEntryIsNeverFollowed) {
     EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), "Cache"), 0);
     // Deleting a link to a folder as a file fails; the link and the cache
     // folder stay, and the target keeps its marks and its file.
-    EXPECT_EQ(takeReports(), (std::vector<Report>{
-                                 info("QLMK Cache Folder = " + cache(), owner),
-                                 warning("Unable to delete file: " + cache() + "\\.", owner),
-                                 warning("Unable to delete file: " + cache() + "\\Linked", owner),
-                                 warning("Unable to remove directory" + cache(), owner),
-                             }));
+    EXPECT_EQ(takeReports(), reportsKeeping("Linked"));
     EXPECT_FALSE(exists(cache() + "\\file.dat"));
     expectNothingChangedOutsideTheCache();
 }
@@ -250,21 +268,34 @@ TEST_F(CacheRemovalTest, ALinkedEntryIsNeverFollowed) {
 // swap it for a link, made to happen every time by the observer.
 namespace {
 
-// Swaps one entry for a Unix link to a folder once the search has found it
-// and before it is opened: a rival that is quick enough.
-class SwapForLinkWhenFound : public DeletionObserver {
+// Makes a Unix link, or points an existing one elsewhere, at one moment of
+// the removal: once the cache folder is held, or once the search has found
+// the entry and before it is opened. A rival that is quick enough.
+class LinkWhen : public DeletionObserver {
 public:
-    SwapForLinkWhenFound(std::string entry, std::string unixTarget)
-        : entry_(std::move(entry)), unixTarget_(std::move(unixTarget)) {}
-    void entryFound(const Text& path) override {
-        if (path == entry_ && !link_) {
-            link_.emplace(path, unixTarget_);
+    enum Moment { FolderHeld, EntryFound };
+    LinkWhen(Moment moment, std::string linkPath, std::string unixTarget)
+        : moment_(moment), linkPath_(std::move(linkPath)), unixTarget_(std::move(unixTarget)) {}
+    void folderHeld(const Text&) override {
+        if (moment_ == FolderHeld) {
+            link();
         }
     }
-    bool swapped() const { return link_.has_value(); }
+    void entryFound(const Text& path) override {
+        if (moment_ == EntryFound && path == linkPath_) {
+            link();
+        }
+    }
+    bool linked() const { return link_.has_value(); }
 
 private:
-    std::string entry_;
+    void link() {
+        if (!link_) {
+            link_.emplace(linkPath_, unixTarget_);
+        }
+    }
+    Moment moment_;
+    std::string linkPath_;
     std::string unixTarget_;
     std::optional<test::UnixSymbolicLink> link_;
 };
@@ -304,16 +335,11 @@ TEST_F(CacheRemovalTest, AnEntrySwappedForALinkAfterItWasFoundIsNeverFollowed) {
     putInCache("file.dat");
     takeSnapshot();
 
-    SwapForLinkWhenFound rival(cache() + "\\swap.dat",
-                               test::unixPathOf(scratch_ / "Outside\\Empty"));
+    LinkWhen rival(LinkWhen::EntryFound, cache() + "\\swap.dat",
+                   test::unixPathOf(scratch_ / "Outside\\Empty"));
     EXPECT_EQ(removeCacheFolder(owner, parent(), "Cache", &rival), 0);
-    ASSERT_TRUE(rival.swapped());
-    EXPECT_EQ(takeReports(), (std::vector<Report>{
-                                 info("QLMK Cache Folder = " + cache(), owner),
-                                 warning("Unable to delete file: " + cache() + "\\.", owner),
-                                 warning("Unable to delete file: " + cache() + "\\swap.dat", owner),
-                                 warning("Unable to remove directory" + cache(), owner),
-                             }));
+    ASSERT_TRUE(rival.linked());
+    EXPECT_EQ(takeReports(), reportsKeeping("swap.dat"));
     EXPECT_FALSE(exists(cache() + "\\file.dat"));
     expectNothingChangedOutsideTheCache();
 }
@@ -331,6 +357,146 @@ TEST_F(CacheRemovalTest, NeitherAHeldEntryNorTheHeldFolderCanBeMovedAway) {
     EXPECT_FALSE(exists(cache()));
     EXPECT_FALSE(exists(scratch_ / "Outside\\moved"));
     expectNothingChangedOutsideTheCache();
+}
+
+TEST_F(CacheRemovalTest, ALinkAboveTheParentPointedElsewhereMidwayLeadsNowhereElse) {
+    // Scratch\Above links to Parent, so Above\Cache is the cache folder: a
+    // link above the parent, which is allowed. Once the folder is held, a
+    // rival points Above at Outside, which has a Cache of its own.
+    putInCache("same.dat");
+    test::makeFolders(scratch_ / "Outside\\Cache");
+    test::writeFile(scratch_ / "Outside\\Cache\\same.dat", "elsewhere");
+    test::UnixSymbolicLink above(scratch_ / "Above", test::unixPathOf(parent()));
+    // Marked as Parent is, so that the link reads the same afterwards.
+    SetFileAttributesA((scratch_ / "Outside").c_str(),
+                       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    takeSnapshot();
+
+    LinkWhen rival(LinkWhen::FolderHeld, scratch_ / "Above",
+                   test::unixPathOf(scratch_ / "Outside"));
+    EXPECT_EQ(removeCacheFolder(owner, scratch_ / "Above", "Cache", &rival), 0);
+    ASSERT_TRUE(rival.linked());
+    // What the held folder holds is deleted, and the held folder removed.
+    EXPECT_FALSE(exists(cache()));
+    expectNothingChangedOutsideTheCache();
+}
+
+TEST_F(CacheRemovalTest, AnEntryWhoseNameReadsAsAPathIsNeverActedOn) {
+    // Real files whose names hold U+FF0F and U+FF3C, which the 8-bit functions
+    // give as "/" and "\" (best fit): two dots, U+FF0F and "victim.dat" read
+    // "../victim.dat", the file beside the cache folder. U+FF0E reads ".".
+    test::writeFile(parent() + "\\victim.dat", "victim");
+    test::writeFile(scratch_ / "victim.dat", "victim two levels up");
+    SetFileAttributesA((scratch_ / "victim.dat").c_str(), FILE_ATTRIBUTE_READONLY);
+    const std::string cacheFolder = cache();
+    const std::wstring wideCache(cacheFolder.begin(), cacheFolder.end()); // ASCII
+    std::vector<std::wstring> oddEntries;
+    for (const wchar_t* name : {L"..\uFF0Fvictim.dat", L"..\uFF3Cvictim.dat",
+                                L"..\uFF0F..\uFF0Fvictim.dat", L"\uFF0E\uFF0E"}) {
+        oddEntries.push_back(wideCache + L"\\" + name);
+        CloseHandle(CreateFileW(oddEntries.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0,
+                                nullptr));
+    }
+    putInCache("plain.dat");
+    takeSnapshot();
+
+    EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), "Cache"), 0);
+    std::vector<std::string> warnings;
+    for (const Report& report : takeReports()) {
+        if (report.severity == Severity::Warning) {
+            warnings.push_back(report.text);
+        }
+    }
+    std::sort(warnings.begin(), warnings.end());
+    const std::string refused = "Unable to delete file: " + cache() + "\\";
+    EXPECT_EQ(warnings, (std::vector<std::string>{
+                            refused + ".",
+                            refused + "..",
+                            refused + "../../victim.dat",
+                            refused + "../victim.dat",
+                            refused + "..\\victim.dat",
+                            "Unable to remove directory" + cache(),
+                        }));
+    EXPECT_FALSE(exists(cache() + "\\plain.dat"));
+    expectNothingChangedOutsideTheCache();
+    // The scratch folder is wiped through 8-bit names, which miss these.
+    for (const std::wstring& entry : oddEntries) {
+        EXPECT_TRUE(DeleteFileW(entry.c_str()));
+    }
+}
+
+namespace {
+
+// A stand-in for Windows: the cache folder was reached through a link in the
+// object namespace (a junction to "\RPC Control" holding a link named
+// "Cache"), which Wine cannot make; its final path is where that link leads.
+DWORD WINAPI reachedThroughObjectNamespace(HANDLE file, LPWSTR into, DWORD size, DWORD form) {
+    const std::wstring elsewhere = L"\\\\?\\C:\\windows\\system32\\config";
+    const DWORD length = GetFinalPathNameByHandleW(file, into, size, form);
+    const std::wstring real(into, length < size ? length : 0);
+    if (real.size() < 6 || _wcsicmp(real.c_str() + real.size() - 6, L"\\Cache") != 0) {
+        return length;
+    }
+    if (size <= elsewhere.size()) {
+        return static_cast<DWORD>(elsewhere.size() + 1);
+    }
+    wcscpy(into, elsewhere.c_str());
+    return static_cast<DWORD>(elsewhere.size());
+}
+
+} // namespace
+
+TEST_F(CacheRemovalTest, AFolderWhoseFinalPathLiesElsewhereIsLeftAlone) {
+    putInCache("file.dat");
+    takeSnapshot();
+    test::StandInForWindows windows(windowsStandIns.finalPath, &reachedThroughObjectNamespace);
+    EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), "Cache"), 0);
+    EXPECT_EQ(takeReports(), (std::vector<Report>{
+                                 info("QLMK Cache Folder = " + cache(), owner),
+                                 warning("Cache folder is a link, Exiting", owner),
+                             }));
+    expectNothingChanged();
+}
+
+namespace {
+
+// A stand-in for Windows: deduplicated folders, whose handles show a reparse
+// point whose tag (IO_REPARSE_TAG_DEDUP) is no name surrogate. Wine shows
+// no such folder, nor a FAT volume's refusal of the tag query (fatVolume).
+int deduplicatedAnswers = 0;
+BOOL WINAPI deduplicatedFolders(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void* into,
+                                DWORD size) {
+    const BOOL answered = GetFileInformationByHandleEx(file, kind, into, size);
+    auto* tagged = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(into);
+    if (answered && kind == FileAttributeTagInfo &&
+        (tagged->FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        tagged->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        tagged->ReparseTag = 0x80000013;
+        ++deduplicatedAnswers;
+    }
+    return answered;
+}
+
+} // namespace
+
+TEST_F(CacheRemovalTest, OnAFatVolumeOrInDeduplicatedFoldersTheRemovalGoesAsOnNtfs) {
+    for (const auto standIn : {&test::fatVolume, &deduplicatedFolders}) {
+        test::makeFolders(cache() + "\\Sub");
+        SetFileAttributesA((cache() + "\\Sub").c_str(), FILE_ATTRIBUTE_HIDDEN);
+        putInCache("readonly.dat", FILE_ATTRIBUTE_READONLY);
+        test::StandInForWindows windows(windowsStandIns.fileInformation, standIn);
+
+        EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), "Cache"), 0);
+        EXPECT_EQ(takeReports(), reportsKeeping("Sub"));
+        EXPECT_FALSE(exists(cache() + "\\readonly.dat"));
+        EXPECT_EQ(GetFileAttributesA((cache() + "\\Sub").c_str()), DWORD{FILE_ATTRIBUTE_DIRECTORY});
+        test::removeTree(cache() + "\\Sub");
+        EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), "Cache"), 0);
+        EXPECT_FALSE(exists(cache()));
+        takeReports();
+    }
+    EXPECT_GT(test::fatVolumeRefusals, 0);
+    EXPECT_GT(deduplicatedAnswers, 0);
 }
 
 // Wine cannot show a handle that is a link: it opens a link's target whatever

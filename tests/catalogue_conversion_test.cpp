@@ -71,19 +71,54 @@ TEST_F(CatalogueConversionTest, TheToolReceivesTheOldAndNewCataloguesBehindItsSw
                                  info("Launch Params: " + parameters, owner),
                              }));
 
-    // Empty and null texts still give every switch.
+    // Empty and null texts still give every switch; the backslash that ends
+    // the new path is doubled before its quote.
     EXPECT_EQ(VMSI_LaunchDbMigrate(nullptr, (scratch_ / "Tools").c_str(), "", nullptr, nullptr), 1);
-    EXPECT_EQ(recorded(takeRecord(), "commandLine"), tool() + "  -i -o \"\" -n \"\\\"");
+    EXPECT_EQ(recorded(takeRecord(), "commandLine"), tool() + "  -i -o \"\" -n \"\\\\\"");
 }
 
-TEST_F(CatalogueConversionTest, OnlyTheNewPathIsNormalised) {
+TEST_F(CatalogueConversionTest, OnlyTheNewPathIsNormalisedAndANetworkFolderKeepsItsForm) {
     EXPECT_EQ(catalogueConversionParameters("D:\\\\Old\\\\\\old.mdb", "E:\\\\New\\\\",
                                             "\\\\sub\\\\cat.mdb", noLeadBytes),
               " -i -o \"D:\\\\Old\\\\\\old.mdb\" -n \"E:\\New\\sub\\cat.mdb\"");
-    // Its leading backslashes collapse too: the quote comes first.
-    EXPECT_EQ(catalogueConversionParameters("\\\\server\\old.mdb", "\\\\server\\share", "c.mdb",
-                                            noLeadBytes),
-              " -i -o \"\\\\server\\old.mdb\" -n \"\\server\\share\\c.mdb\"");
+    // A share keeps its two leading backslashes (three or more become two);
+    // a folder on the current drive keeps its one.
+    for (const char* share : {"\\\\server\\share", "\\\\\\server\\\\share\\"}) {
+        EXPECT_EQ(catalogueConversionParameters("\\\\server\\old.mdb", share, "c.mdb", noLeadBytes),
+                  " -i -o \"\\\\server\\old.mdb\" -n \"\\\\server\\share\\c.mdb\"")
+            << share;
+    }
+    EXPECT_EQ(catalogueConversionParameters("o", "\\Photos", "c.mdb", noLeadBytes),
+              " -i -o \"o\" -n \"\\Photos\\c.mdb\"");
+}
+
+TEST_F(CatalogueConversionTest, TheToolReadsEachPathWholeAndAQuoteStartsNothing) {
+    // Paths that end in backslashes, which would otherwise escape their
+    // closing quotes: the tool still reads five arguments.
+    EXPECT_EQ(VMSI_LaunchDbMigrate(owner, (scratch_ / "Tools").c_str(), "C:\\Old Cat\\\\",
+                                   "\\\\nas\\photos\\", ""),
+              1);
+    const auto record = takeRecord();
+    EXPECT_EQ(recorded(record, "arg3"), "C:\\Old Cat\\\\");
+    EXPECT_EQ(recorded(record, "arg4"), "-n");
+    EXPECT_EQ(recorded(record, "arg5"), "\\\\nas\\photos\\");
+    EXPECT_EQ(recorded(record, "arg6"), "<no arg6>");
+
+    // A quote would end a path early and make the rest switches of the tool.
+    const std::string hostile = "C:\\a.mdb\" -n \"C:\\evil.dll\" -x \"";
+    const std::string tools = scratch_ / "Tools";
+    takeReports();
+    EXPECT_EQ(VMSI_LaunchDbMigrate(owner, tools.c_str(), hostile.c_str(), "n", "f"), 0);
+    EXPECT_EQ(VMSI_LaunchDbMigrate(owner, tools.c_str(), "o", hostile.c_str(), "f"), 0);
+    EXPECT_EQ(VMSI_LaunchDbMigrate(owner, tools.c_str(), "o", "n", hostile.c_str()), 0);
+    EXPECT_FALSE(takeRecord().has_value()) << "the tool was started";
+    const std::vector<Report> reports = takeReports();
+    ASSERT_EQ(reports.size(), 9u);
+    EXPECT_EQ(reports[1], info("Launch Params:  -i -o \"" + hostile + "\" -n \"n\\f\"", owner));
+    for (std::size_t i = 0; i < reports.size(); i += 3) {
+        EXPECT_EQ(reports[i], info("File to Launch: " + tool(), owner));
+        EXPECT_EQ(reports[i + 2], warning("That file doesn't exist", owner));
+    }
 }
 
 TEST_F(CatalogueConversionTest, AToolThatFailsStillCountsAndAMissingOneIsNotStarted) {

@@ -11,7 +11,14 @@
 #  - only system DLLs on the KnownDLLs list are imported: no mingw runtime and
 #    not version.dll;
 #  - the stripped 32-bit libraries stay under 100 KiB: they link no C++
-#    runtime library, and code that brings one back shows here first.
+#    runtime library, and code that brings one back shows here first;
+#  - the loader's protections are asked for: ASLR (DYNAMIC_BASE, and
+#    HIGH_ENTROPY_VA on 64-bit), DEP (NX_COMPAT), and on 32-bit NO_SEH, which
+#    holds only while no code of the library installs an exception handler
+#    (the image never touches the handler chain at %fs:0);
+#  - the code is built with the stack protector: the unstripped library in
+#    the build folder beside the dist folder has its failure routine, which
+#    the linker keeps only when protected code calls it.
 # Usage: check_binary_tables.sh DIST_FOLDER EXPORTS.def MSI_EXPORTS.def
 set -uo pipefail
 dist=$1
@@ -24,11 +31,13 @@ listed() { grep -E '^\s+[A-Za-z_]+@[0-9]+' "$1" | awk '{print $1}' | sort; }
 expected=$(listed "$def")
 expected_names=$(echo "$expected" | sed 's/@.*//' | sort)
 msi_expected_names=$(listed "$msi_def" | sed 's/@.*//' | sort)
-entries_by_rule=$(echo "$expected" | sed -n 's/^VMSI_\(.*\)@[0-9]*$/Msi\1@4/p' | sort)
+# One entry per action, and the entry that builds CustomActionData.
+entries_by_rule=$( (echo "$expected" | sed -n 's/^VMSI_\(.*\)@[0-9]*$/Msi\1@4/p'
+    echo MsiSetCustomActionData@4) | sort)
 if [ "$(listed "$msi_def")" != "$entries_by_rule" ]; then
     fail "$msi_def lists [$(listed "$msi_def" | xargs)], expected [$(echo $entries_by_rule)]"
 else
-    echo "ok: $msi_def lists Msi<Action>@4 for every action"
+    echo "ok: $msi_def lists Msi<Action>@4 for every action, and MsiSetCustomActionData@4"
 fi
 # The KnownDLLs of Windows 10 and later: the loader takes these from the
 # system folder only, whatever lies beside the installer or in its current
@@ -38,10 +47,13 @@ allowed='^(advapi32|clbcatq|combase|comdlg32|coml2|difxapi|gdi32|gdiplus|imagehl
 # which has msi.dll loaded before it loads the DLL.
 allowed_msi='^(msi)\.dll$'
 
+builds="$(dirname "$dist")/build"
 for platform in win32 win64; do
     case $platform in
-        win32) objdump=i686-w64-mingw32-objdump ;;
-        win64) objdump=x86_64-w64-mingw32-objdump ;;
+        win32) objdump=i686-w64-mingw32-objdump nm=i686-w64-mingw32-nm
+            protections="DYNAMIC_BASE NX_COMPAT NO_SEH" ;;
+        win64) objdump=x86_64-w64-mingw32-objdump nm=x86_64-w64-mingw32-nm
+            protections="DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT" ;;
     esac
     for library in VardoMSICustomActions VardoMSICustomActionsTrace VardoMSICustomActionsMsi; do
         dll="$dist/$platform/$library.dll"
@@ -65,6 +77,27 @@ for platform in win32 win64; do
                 fail "$dll imports $imported, which is not a KnownDLLs system library"
             fi
         done < <(echo "$tables" | sed -n 's/^\s*DLL Name: //p')
+        characteristics=$(echo "$tables" | sed -n '/^DllCharacteristics/,/^SizeOfStackReserve/p')
+        for protection in $protections; do
+            if echo "$characteristics" | grep -qw "$protection"; then
+                echo "ok: $dll has $protection"
+            else
+                fail "$dll lacks $protection in its DllCharacteristics"
+            fi
+        done
+        # Here-strings rather than pipes: grep -q ends at its first match,
+        # and pipefail would take the writer's broken pipe for a failure.
+        if [ "$platform" = win32 ] && grep -qE '%fs:0x0([^0-9a-fx]|$)' <<<"$($objdump -d "$dll")"; then
+            fail "$dll touches the exception handler chain at %fs:0, yet says NO_SEH"
+        fi
+        unstripped="$builds/$platform/bin/$library.dll"
+        if [ ! -f "$unstripped" ]; then
+            fail "$unstripped is missing"
+        elif grep -qE ' T _?__stack_chk_fail$' <<<"$($nm "$unstripped")"; then
+            echo "ok: $unstripped has protected code"
+        else
+            fail "$unstripped has no code built with the stack protector"
+        fi
     done
 done
 

@@ -1,12 +1,14 @@
 // The CustomActionData form of the deferred entry points, and their decimal
 // integers.
 #include "custom_action_data.h"
+#include "normalising_rule.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 
 using vmsi::msi::joinCustomActionData;
+using vmsi::msi::literalLogText;
 using vmsi::msi::parseDecimalInteger;
 using vmsi::msi::splitCustomActionData;
 using Fields = std::vector<std::string>;
@@ -74,4 +76,21 @@ TEST(CustomActionDataTest, IntegersAreSignedDecimalsWithinRangeAndNothingElse) {
                              " 1", "1 ", "1.0", "0x10", "1e3", "--1", "12a"}) {
         EXPECT_EQ(parseDecimalInteger(text), std::nullopt) << "[" << text << "]";
     }
+}
+
+TEST(CustomActionDataTest, LogTextsKeepToOneLineAndNeverReferToAProperty) {
+    using vmsi::test::noLeadBytes;
+    using vmsi::test::shiftJisLeadByte;
+    EXPECT_EQ(literalLogText("[a]{b}", noLeadBytes), "[\\[]a[\\]][\\{]b[\\}]");
+    EXPECT_EQ(literalLogText("x\r\nMsiLaunch: info: forged\n", noLeadBytes),
+              "x<CR><LF>MsiLaunch: info: forged<LF>");
+    // Code page 932: the second byte of ー (81 5B) is part of it, a bracket
+    // after it is one; a lead byte before a line break or at the end stands
+    // alone.
+    const std::string longVowel = "\x81\x5B";
+    EXPECT_EQ(literalLogText(longVowel + "[" + longVowel, shiftJisLeadByte),
+              longVowel + "[\\[]" + longVowel);
+    EXPECT_EQ(literalLogText("\x81\n\x81", shiftJisLeadByte), "\x81<LF>\x81");
+    EXPECT_EQ(literalLogText("[\x81", shiftJisLeadByte), "[\\[]\x81");
+    EXPECT_EQ(literalLogText(longVowel, noLeadBytes), "\x81[\\[]");
 }

@@ -1,6 +1,7 @@
 // The favourites file, written for real into scratch folders; network-style
 // base folders reach the prefix's UNC folder.
 #include "VardoMSICustomActions.h"
+#include "favourites.h"
 #include "recorded_reports.h"
 #include "scratch.h"
 #include "tree_snapshot.h"
@@ -106,8 +107,9 @@ TEST_F(FavouritesTest, AFileThatCannotBeCreatedGivesZeroAndLeavesWhatWasThere) {
 }
 
 TEST_F(FavouritesTest, AFailedWriteIsAFailure) {
-    // A file that is created but takes no bytes: favorite.txt as a Unix link
-    // to /dev/full, which opens and then fails every write (disk full).
+    // A file that is opened but takes no bytes: favorite.txt as a Unix link
+    // to /dev/full, which opens and then fails every write (disk full). Wine
+    // shows it as no disk file, so it is now refused before the write.
     test::UnixSymbolicLink full(data() + "\\Cfg\\favorite.txt", "/dev/full");
     EXPECT_EQ(VMSI_WriteFavorites(owner, data().c_str(), "Cfg", "Pics"), 0);
     std::vector<Report> expected = written(data() + "\\Cfg\\favorite.txt", data() + "\\Pics");
@@ -142,4 +144,51 @@ TEST_F(FavouritesTest, BadTextsWriteNothingOutsideTheNamedFile) {
         EXPECT_EQ(test::readFile(data() + "\\Cfg\\favorite.txt"), data() + "\\" + text + "\r\n");
     }
     EXPECT_EQ(test::without(test::snapshotOf(scratch_.path()), "Data\\Cfg\\favorite.txt"), before);
+}
+
+TEST_F(FavouritesTest, APipeOfThatNameIsNeverWritten) {
+    // A user's pipe server, where the base folder is the pipe namespace. (The
+    // identification-only open is not shown: Wine 8 lets the server
+    // impersonate whatever the client asks.)
+    HANDLE server = CreateNamedPipeA("\\\\.\\pipe\\vmsi-tests\\favorite.txt", PIPE_ACCESS_DUPLEX,
+                                     PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE) << GetLastError();
+    EXPECT_EQ(VMSI_WriteFavorites(owner, "\\\\.\\pipe", "vmsi-tests", "Pics"), 0);
+    DWORD waiting = 0;
+    const BOOL peeked = PeekNamedPipe(server, nullptr, 0, nullptr, &waiting, nullptr);
+    CloseHandle(server);
+    EXPECT_FALSE(peeked && waiting > 0) << waiting << " bytes were written into the pipe";
+    EXPECT_EQ(takeReports().back(), warning("failed to write the file contents", owner));
+}
+
+// Stand-in for Windows, where the file is opened as the link itself and its
+// handle shows a symbolic link (Wine 8 opens the link's target).
+EntryKind windowsAnswerForALink(HANDLE, const std::string&) {
+    const DWORD link = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
+    return entryKindOf(link, IO_REPARSE_TAG_SYMLINK, link);
+}
+
+TEST_F(FavouritesTest, ALinkInThePlaceOfTheFileIsNotFollowed) {
+    test::writeFile(data() + "\\victim.txt", "victim");
+    test::UnixSymbolicLink link(data() + "\\Cfg\\favorite.txt",
+                                test::unixPathOf(data() + "\\victim.txt"));
+    EXPECT_EQ(writeFavourites(owner, data(), "Cfg", "Pics", windowsAnswerForALink), 0);
+    EXPECT_EQ(test::readFile(data() + "\\victim.txt"), "victim");
+    EXPECT_EQ(takeReports().back(), warning("failed to write the file contents", owner));
+}
+
+TEST_F(FavouritesTest, ADevicePathToADiskFileIsWrittenAndALineBreakIsRefused) {
+    const std::string base = "\\\\.\\" + data();
+    EXPECT_EQ(VMSI_WriteFavorites(owner, base.c_str(), "Cfg", "Pics"), 1);
+    EXPECT_EQ(test::readFile(data() + "\\Cfg\\favorite.txt"), base + "\\Pics\r\n");
+
+    takeReports();
+    for (const char* favourite : {"Pics\r\nC:\\Other", "Pics\n", "\rPics"}) {
+        EXPECT_EQ(VMSI_WriteFavorites(owner, data().c_str(), "Cfg", favourite), 0);
+        std::vector<Report> expected =
+            written(data() + "\\Cfg\\favorite.txt", data() + "\\" + favourite);
+        expected.push_back(warning("The favourite must be one line, nothing written", owner));
+        EXPECT_EQ(takeReports(), expected);
+    }
+    EXPECT_EQ(test::readFile(data() + "\\Cfg\\favorite.txt"), base + "\\Pics\r\n");
 }

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <msi.h>
+
 #include <list>
 
 using namespace vmsi::test;
@@ -189,7 +191,7 @@ TEST_F(MsiPackageTest, ImmediateEntriesReadTheirPropertiesAndSetTheirResults) {
     EXPECT_EQ(readFile(w("Desktop\\Quillmark.lnk")), "user shortcut");
     expectCall(outcome, copy, 1,
                {"info: Allusers: 0",
-                "info: Desktop = " + w("Desktop") + "\nStartmenuPrograms = " + w("Programs"),
+                "info: Desktop = " + w("Desktop") + "<LF>StartmenuPrograms = " + w("Programs"),
                 "info: ShortCut Source = " + w("Programs\\Quillmark\\Quillmark.lnk"),
                 "info: ShortCut Dest = " + w("Desktop\\Quillmark.lnk"), "info: Shortcut Copied"});
     EXPECT_FALSE(exists("Desktop\\Old.lnk"));
@@ -309,8 +311,93 @@ TEST_F(MsiPackageTest, AZeroResultFailsTheInstallationOnlyWhenThePackageAsks) {
     EXPECT_EQ(readFile(w("Favourites\\favorite.txt")), w("after\r\n"));
 }
 
+// A value that the ANSI code page cannot hold exactly: U+FF02, the fullwidth
+// quotation mark, which the 8-bit functions give as a plain one. In
+// CustomActionData it would split one field into three and turn the removal
+// of one cache folder into the emptying of a folder of the user's choosing.
+TEST_F(MsiPackageTest, APropertyTheCodePageCannotHoldExactlyRunsNothing) {
+    makeFolders(w("sr\\victim"));
+    writeFile(w("sr\\victim\\kept.txt"), "kept");
+    TestPackage package("best-fit");
+    const PackageCall favourites =
+        package.immediate("MsiWriteFavorites", {{"MSIWRITEFAVORITES_BASEFOLDER", w()},
+                                                {"MSIWRITEFAVORITES_FILEFOLDER", "Favourites"}});
+    const PackageCall removal =
+        package.deferred("MsiRemoveQLMKCache", "\"[VICTIMPARENT]\";QLMKCache");
+
+    std::wstring world(w().size(), L'\0');
+    world.resize(MultiByteToWideChar(CP_ACP, 0, w().data(), static_cast<int>(w().size()),
+                                     world.data(), static_cast<int>(world.size())));
+    const InstallOutcome outcome = package.install(L"VICTIMPARENT=\"" + world +
+                                                   L"\\sr\uFF02;\uFF02victim\" "
+                                                   L"MSIWRITEFAVORITES_FAVOURITE=Pics\uFF02");
+    ASSERT_EQ(outcome.exitCode, 0u) << outcome.log;
+
+    EXPECT_EQ(readFile(w("sr\\victim\\kept.txt")), "kept");
+    EXPECT_FALSE(exists("Favourites\\favorite.txt"));
+    expectCall(outcome, favourites, 0,
+               {"warning: Property MSIWRITEFAVORITES_FAVOURITE holds characters that the ANSI code "
+                "page cannot represent exactly, the action is not run"});
+    expectCall(outcome, removal, 0,
+               {"warning: CustomActionData holds characters that the ANSI code page cannot "
+                "represent exactly, the action is not run"},
+               false);
+}
+
+TEST_F(MsiPackageTest, TheDataEntryQuotesPropertiesExactlyAndKeepsHiddenDataOutOfTheLog) {
+    TestPackage package("data-entry");
+    const PackageCall favourites = package.deferred("MsiWriteFavorites", std::nullopt);
+    const PackageCall marker = package.deferred("MsiCheckForQLMK", std::nullopt);
+    // Values no hand-written data could carry: separators, quotes, a
+    // backslash before the end.
+    const PackageCall shown = package.immediate(
+        "MsiSetCustomActionData",
+        {{"MsiSetCustomActionData_Request", favourites.id + ";Base;Folder;Favourite"},
+         {"Base", w()},
+         {"Folder", "Fav;s"},
+         {"Favourite", "\"say \"\"cheese\"\"\"; C:\\x\\"}});
+    const PackageCall hidden = package.immediate(
+        "MsiSetCustomActionData", {{"MsiHiddenProperties", "Other;" + marker.id},
+                                   {"MsiSetCustomActionData_Request", marker.id + ";Version"},
+                                   {"Version", "5"}});
+
+    const InstallOutcome outcome = package.install();
+    ASSERT_EQ(outcome.exitCode, 0u) << outcome.log;
+
+    const std::string contents = w("\"say \"\"cheese\"\"\"; C:\\x\\");
+    EXPECT_EQ(readFile(w("Fav;s\\favorite.txt")), contents + "\r\n");
+    EXPECT_EQ(outcome.linesOf(shown),
+              Lines{"info: CustomActionData of " + favourites.id + ": " + w() +
+                    ";\"Fav;s\";\"\"\"say \"\"\"\"cheese\"\"\"\"\"\"; C:\\x\\\""});
+    expectCall(outcome, marker, 1, {"info: 5.0.2installed"}, false);
+    EXPECT_EQ(outcome.linesOf(hidden),
+              Lines{"info: CustomActionData of " + marker.id +
+                    " is set; MsiHiddenProperties keeps it out of the log"});
+}
+
+// The entry points' DLL may be loaded afresh for every custom action: it
+// gives its thread slot back when it is unloaded.
+TEST(MsiEntryLibrary, FreesItsThreadSlotWhenUnloaded) {
+    const DWORD lowestFree = TlsAlloc();
+    TlsFree(lowestFree);
+    for (int load = 0; load < 3; ++load) {
+        HMODULE library = LoadLibraryA(besideThisProgram("VardoMSICustomActionsMsi.dll").c_str());
+        ASSERT_NE(library, nullptr);
+        const auto entry = reinterpret_cast<UINT(__stdcall*)(MSIHANDLE)>(
+            reinterpret_cast<void*>(GetProcAddress(library, "MsiCheckForQLMK")));
+        ASSERT_NE(entry, nullptr);
+        entry(0); // no session: nothing is read or logged, but the slot is taken
+        FreeLibrary(library);
+    }
+    const DWORD afterwards = TlsAlloc();
+    TlsFree(afterwards);
+    EXPECT_EQ(afterwards, lowestFree);
+}
+
 // The package of docs/msi.md, as it stands there: it finds the earlier
 // catalogue, converts it with the tool it installs and removes the cache.
+// The command line cannot steer its deferred actions: the cache folder's
+// parent of the earlier form of the example is given, and ignored.
 TEST_F(MsiPackageTest, TheDocumentedExamplePackageMigratesAnEarlierCatalogue) {
     const auto guide = readFile(windowsPathOf(VMSI_SOURCE_FOLDER "/docs/msi.md"));
     ASSERT_TRUE(guide.has_value());
@@ -318,19 +405,30 @@ TEST_F(MsiPackageTest, TheDocumentedExamplePackageMigratesAnEarlierCatalogue) {
     ASSERT_NE(begin, std::string::npos);
     const std::string source = guide->substr(begin + 7, guide->find("```", begin + 7) - begin - 7);
 
+    char programData[MAX_PATH];
+    ASSERT_NE(GetEnvironmentVariableA("ProgramData", programData, MAX_PATH), 0u);
+    const std::string vardo = std::string(programData) + "\\Vardo";
+    const bool vardoExisted = GetFileAttributesA(vardo.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const std::string cache = vardo + "\\Quillmark\\QLMKCache";
+    makeFolders(cache);
+    writeFile(cache + "\\thumbs.db", "cache");
+    makeFolders(w("QLMKCache"));
+    writeFile(w("QLMKCache\\thumbs.db"), "not the installed product's cache");
+
     TestPackage package("example");
     copyFileOrFail(besideThisProgram("recorder.exe"), package.folder() / "DbMigrate.exe");
-    makeFolders(w("QLMKCache"));
-    writeFile(w("QLMKCache\\thumbs.db"), "cache");
     const InstallOutcome outcome = package.installSource(source, "QLMKCACHEPARENT=" + w());
+    const bool cacheRemoved = GetFileAttributesA(cache.c_str()) == INVALID_FILE_ATTRIBUTES;
+    removeTree(vardoExisted ? vardo + "\\Quillmark" : vardo);
     ASSERT_EQ(outcome.exitCode, 0u) << outcome.log;
 
-    const std::string installFolder = outcome.property("INSTALLDIR");
+    const std::string installFolder = outcome.property("InstallFolder");
     const std::string tool = installFolder + "DbMigrate.exe";
     const auto record = readFile(tool + ".record");
     EXPECT_EQ(recordField(record.value_or(""), "arg3"), catalogue());
     EXPECT_EQ(recordField(record.value_or(""), "arg5"), installFolder + "Catalogue\\pcdb.mdb");
-    EXPECT_FALSE(exists("QLMKCache"));
+    EXPECT_TRUE(cacheRemoved);
+    EXPECT_TRUE(exists("QLMKCache\\thumbs.db"));
     EXPECT_EQ(outcome.property("MSICHECKFORQLMKDB_DATABASEPATH"), catalogue());
     EXPECT_EQ(outcome.linesOf({"FindEarlierCatalogue", "MsiCheckForQLMKDB"}).size(), 4u);
     EXPECT_EQ(outcome.linesOf({"ConvertCatalogue", "MsiLaunchDbMigrate"}),
@@ -339,7 +437,7 @@ TEST_F(MsiPackageTest, TheDocumentedExamplePackageMigratesAnEarlierCatalogue) {
                          "Catalogue\\pcdb.mdb\"",
                      "info: Action result: 1"}));
     EXPECT_EQ(outcome.linesOf({"RemoveCache", "MsiRemoveQLMKCache"}).front(),
-              "info: QLMK Cache Folder = " + w("QLMKCache"));
+              "info: QLMK Cache Folder = " + cache);
 
     DeleteFileA((tool + ".record").c_str());
     EXPECT_EQ(package.uninstall(), 0u);

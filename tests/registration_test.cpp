@@ -98,15 +98,28 @@ protected:
     test::ScratchFolder scratch_;
 };
 
+// Stand-ins for Windows' WaitForInputIdle, which Wine 8 answers now at once,
+// now when the program has ended: a tool that waits for input at once, and a
+// silent regsvr32, which never does, so that Windows answers when it has
+// ended or the time-out has passed.
+DWORD WINAPI idleAtOnce(HANDLE, DWORD) {
+    return 0;
+}
+DWORD askedIdleTimeout = 0;
+DWORD WINAPI windowsInputIdleWait(HANDLE process, DWORD milliseconds) {
+    askedIdleTimeout = milliseconds;
+    return WaitForSingleObject(process, milliseconds) == WAIT_OBJECT_0 ? 0 : WAIT_TIMEOUT;
+}
+
 } // namespace
 
 TEST_F(RegisterTest, StartsTheSystemToolOnTheQuotedPathWithoutWaiting) {
     test::ReleaseEvent release;
     EnvironmentVariable waitFor("VMSI_COMPONENT_WAIT_FOR", release.name().c_str());
     const std::string commandLine = "regsvr32 /s \"" + component() + "\"";
-    EXPECT_EQ(registerComponent(owner, "/s", folder(), "VmsiSelfRegistering.dll"), 1);
+    EXPECT_EQ(registerComponent(owner, "/s", folder(), "VmsiSelfRegistering.dll", idleAtOnce), 1);
     EXPECT_FALSE(test::readFile(component() + ".registered").has_value())
-        << "the action waited for the tool";
+        << "the action waited for the tool to end";
     release.release();
 
     EXPECT_EQ(takeReports(),
@@ -179,7 +192,7 @@ TEST_F(RegisterTest, ARegsvr32PlantedInTheCurrentOrTheProgramFolderIsNotStarted)
 }
 
 TEST_F(RegisterTest, ACommandLineThePlatformCannotTakeStartsNothing) {
-    const std::string options(test::boundaryLengths[3], 'o');
+    const std::string options = "/s" + std::string(test::boundaryLengths[3], ' ');
     EXPECT_EQ(registerComponent(owner, options, folder(), "VmsiSelfRegistering.dll"), 0);
     EXPECT_EQ(takeReports(),
               (std::vector<Report>{
@@ -188,6 +201,44 @@ TEST_F(RegisterTest, ACommandLineThePlatformCannotTakeStartsNothing) {
                   warning("CreateProcess failed.", owner),
               }));
     EXPECT_EQ(runningRegistrationTools(), 0);
+}
+
+TEST_F(RegisterTest, OptionsOtherThanTheToolsOwnSwitchesStartNothing) {
+    // A second component after /s would have its registration code run with
+    // the installer's rights.
+    const std::string second = scratch_ / "Current\\VmsiSelfRegistering.dll";
+    test::copyFileOrFail(component(), second);
+    for (const std::string& options :
+         {"/s " + second, "/s \"" + second + "\"", std::string("/i:a b"), std::string("/i:\"a"),
+          std::string("/s\t/u"), std::string("/i:a\tb"), std::string("/x"), std::string("s"),
+          std::string("/s/u"), std::string("/:")}) {
+        EXPECT_EQ(registerComponent(owner, options, folder(), "VmsiSelfRegistering.dll"), 0)
+            << options;
+        EXPECT_EQ(
+            takeReports(),
+            (std::vector<Report>{
+                info("Commandline to Register: regsvr32 " + options + " \"" + component() + "\"",
+                     owner),
+                warning("Options must be regsvr32 switches: " + options, owner),
+            }));
+    }
+    EXPECT_EQ(runningRegistrationTools(), 0);
+
+    // Every switch of the tool, in either case, - for /, among spaces.
+    const std::string options = "  -S /u  /N -i /I:user\\x ";
+    EXPECT_EQ(registerComponent(nullptr, options, folder(), "VmsiSelfRegistering.dll"), 1);
+    EXPECT_EQ(takeReports(), (std::vector<Report>{info("Commandline to Register: regsvr32 " +
+                                                       options + " \"" + component() + "\"")}));
+}
+
+TEST_F(RegisterTest, WaitsAsWinExecDidUntilTheToolWaitsForInputOrEnds) {
+    EnvironmentVariable delay("VMSI_COMPONENT_DELAY_MS", "500");
+    EXPECT_EQ(
+        registerComponent(owner, "/s", folder(), "VmsiSelfRegistering.dll", windowsInputIdleWait),
+        1);
+    EXPECT_EQ(askedIdleTimeout, 30000u);
+    EXPECT_TRUE(test::readFile(component() + ".registered").has_value())
+        << "the action returned before the tool had registered the component";
 }
 
 TEST_F(RegisterTest, TheExportTakesNullAndOverlongTextsWithoutHarm) {
@@ -279,20 +330,29 @@ TEST_F(AppPathsTest, LocatesAnEntryWhosePathExistsAndNotOnceItIsDeleted) {
     EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", false));
 }
 
-TEST_F(AppPathsTest, AQuotedPathOrAnEnvironmentReferenceIsNotLocated) {
+TEST_F(AppPathsTest, AQuotedPathAndAnExpandableReferenceAreLocated) {
     AppPathsEntry entry("vmsi-tests-app.exe");
-    entry.setDefault("\"" + program() + "\"");
-    EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 0);
-    EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", false));
-
     const std::string reference = "%TEMP%\\vmsi-tests\\app-paths\\app.exe";
     char expanded[MAX_PATH];
     ExpandEnvironmentStringsA(reference.c_str(), expanded, sizeof expanded);
     ASSERT_NE(GetFileAttributesA(expanded), INVALID_FILE_ATTRIBUTES)
         << "the reference should name the program once expanded: " << expanded;
-    entry.setDefault(reference, REG_EXPAND_SZ);
-    EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 0);
-    EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", false));
+    for (const auto& [data, type] : std::vector<std::pair<std::string, DWORD>>{
+             {"\"" + program() + "\"", REG_SZ},
+             {reference, REG_EXPAND_SZ},
+             {"\"" + reference + "\"", REG_EXPAND_SZ},
+         }) {
+        entry.setDefault(data, type);
+        EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 1) << data;
+        EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", true)) << data;
+    }
+    // A plain string is taken as it stands; quotes count only around all of it.
+    for (const std::string& data :
+         {reference, "\"" + program() + "\" /x", "\"" + program(), "\"\"" + program() + "\"\""}) {
+        entry.setDefault(data);
+        EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 0) << data;
+        EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", false)) << data;
+    }
 }
 
 TEST_F(AppPathsTest, AnEmptyNameReadsTheAppPathsKeysOwnDefaultValue) {

@@ -6,6 +6,7 @@
 #include "shipped_library.h"
 #include "tree_snapshot.h"
 #include "unix_links.h"
+#include "windows_stand_ins.h"
 
 #include <gtest/gtest.h>
 
@@ -305,4 +306,69 @@ TEST_F(ShortcutTest, ADesktopEntryThatLinksToAFolderIsNeverFollowed) {
             << name;
     }
     EXPECT_EQ(test::snapshotOf(scratch_ / "Outside"), outside);
+}
+
+TEST_F(ShortcutTest, NamesThatClimbOutOfTheirFolderAreRefused) {
+    test::makeFolders(scratch_ / "Outside");
+    test::writeFile(scratch_ / "Outside\\victim.lnk", "victim");
+    const std::set<std::string> before = allFiles();
+    const Report refusal = warning("Shortcut must lie below its folder", owner);
+
+    EXPECT_EQ(removeDesktopShortcut(owner, 0, "..\\Outside\\victim.lnk"), 0);
+    EXPECT_EQ(takeReports(), removeReports("0", userDesktop(),
+                                           userDesktop() + "\\..\\Outside\\victim.lnk", refusal));
+    for (const char* group : {"..\\Outside", "../Outside", "Quillmark\\..\\..\\Outside",
+                              ". .\\Outside", "\\Outside", "/Outside", "C:\\Outside", "C:Outside",
+                              "Quill*", "Quill?", "\"Quillmark\"", "<Quillmark>", "Quill|mark"}) {
+        EXPECT_EQ(createDesktopShortcut(owner, 0, group, "victim.lnk"), 0) << group;
+        EXPECT_EQ(takeReports().back(), refusal) << group;
+    }
+    for (const char* name : {"../Outside/victim.lnk", "..\\..\\victim.lnk", "\\victim.lnk",
+                             "C:victim.lnk", "victim.lnk:stream", "victim?.lnk", "victim|.lnk"}) {
+        EXPECT_EQ(createDesktopShortcut(owner, 0, "Quillmark", name), 0) << name;
+        EXPECT_EQ(takeReports().back(), refusal) << name;
+        EXPECT_EQ(removeDesktopShortcut(owner, 0, name), 0) << name;
+        EXPECT_EQ(takeReports().back(), refusal) << name;
+    }
+    EXPECT_EQ(allFiles(), before);
+}
+
+namespace {
+
+// A stand-in for Windows: a shortcut whose access list refuses the
+// installer its deletion. Wine keeps no access lists on files (a file whose
+// list grants reading alone opens for deletion), so an open that asks for
+// the right to delete is refused here as Windows refuses it.
+HANDLE WINAPI deletionRefusedByAccessList(LPCSTR path, DWORD access, DWORD share,
+                                          LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                                          DWORD flags, HANDLE model) {
+    if (access & DELETE) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileA(path, access, share, security, disposition, flags, model);
+}
+
+} // namespace
+
+TEST_F(ShortcutTest, ARefusedDeletionAndAFatVolumeAreHandledAsOnWindows) {
+    const std::string shortcut = userDesktop() + "\\Quillmark.lnk";
+    const DWORD readOnlyAndHidden = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+    test::writeFile(shortcut, "user shortcut");
+    ASSERT_TRUE(SetFileAttributesA(shortcut.c_str(), readOnlyAndHidden));
+    {
+        // Refused, the deletion leaves the marks reset all the same.
+        test::StandInForWindows windows(windowsStandIns.createFile, &deletionRefusedByAccessList);
+        EXPECT_EQ(removeDesktopShortcut(owner, 0, "Quillmark.lnk"), 0);
+        EXPECT_EQ(takeReports().back(),
+                  warning("Error Deleting Shortcut: GetLastError = 5", owner));
+        EXPECT_EQ(GetFileAttributesA(shortcut.c_str()) & readOnlyAndHidden, 0u);
+    }
+    // On a FAT volume a read-only shortcut goes as it goes on NTFS.
+    ASSERT_TRUE(SetFileAttributesA(shortcut.c_str(), readOnlyAndHidden));
+    test::fatVolumeRefusals = 0;
+    test::StandInForWindows windows(windowsStandIns.fileInformation, &test::fatVolume);
+    EXPECT_EQ(removeDesktopShortcut(owner, 0, "Quillmark.lnk"), 1);
+    EXPECT_FALSE(test::readFile(shortcut).has_value());
+    EXPECT_GT(test::fatVolumeRefusals, 0);
 }

@@ -1,7 +1,8 @@
 // Fuzzes the command-line builders: whatever the texts, the started program
-// finds its own path, the registration tool the component's path, and the
-// conversion tool its two catalogue paths, exactly, where the platform's
-// rules for splitting a command line allow it. The input's first byte
+// finds its own path, the registration tool the component's path after
+// nothing but its own switches, and the conversion tool its two catalogue
+// paths, exactly, where the platform's rules for splitting a command line
+// allow it (a text with a double quote is refused by the actions). The input's first byte
 // chooses the code page's lead bytes; the rest is split at zero bytes into
 // the texts.
 #include "command_lines.h"
@@ -89,6 +90,17 @@ bool hasQuote(const std::string& text) {
     return text.find('"') != std::string::npos;
 }
 
+// The text in quotes as the C runtime reads it back: a run of backslash
+// characters that ends it doubled.
+std::string quotedByRule(const std::string& text, test::LeadByteRule isLead) {
+    const std::vector<std::string> characters = fuzz::charactersOf(text, isLead);
+    std::size_t run = 0;
+    while (run < characters.size() && characters[characters.size() - 1 - run] == "\\") {
+        ++run;
+    }
+    return "\"" + text + std::string(run, '\\') + "\"";
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -124,30 +136,44 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // The registration tool: its name, then the options, then the component
-    // path as the last argument, whole.
+    // path as the last argument, whole. Accepted options are switches only:
+    // every argument before the path is one, and none names a file.
     const std::string registration = registrationCommandLine(second, first);
     if (registration.compare(0, 9, "regsvr32 ") != 0) {
         fuzz::violated("the registration tool is not named first", input);
     }
-    if (!hasQuote(first) && !hasQuote(second) && !endsWithBackslash(first) && !first.empty()) {
+    if (areRegistrationSwitches(second, isLead) &&
+        (hasQuote(second) || second.find_first_of("\t\r\n") != std::string::npos)) {
+        fuzz::violated("options with a quote or a control character are accepted", input);
+    }
+    if (isLead == test::noLeadBytes && areRegistrationSwitches(second, isLead) &&
+        !hasQuote(first) && !endsWithBackslash(first) && !first.empty()) {
         const std::vector<std::string> arguments = argumentsOf(registration.substr(9));
         if (arguments.empty() || arguments.back() != first) {
             fuzz::violated("the registration tool does not get the component path whole", input);
         }
+        for (std::size_t i = 0; i + 1 < arguments.size(); ++i) {
+            if (arguments[i].size() < 2 || (arguments[i][0] != '/' && arguments[i][0] != '-')) {
+                fuzz::violated("accepted options give the tool more than its switches", input);
+            }
+        }
     }
 
     // The conversion tool: -i, -o and the old catalogue as given, -n and the
-    // new catalogue normalised; nothing else.
+    // new catalogue normalised (a share keeping its two leading backslashes);
+    // nothing else.
     const std::string conversion = catalogueConversionParameters(first, second, third, isLead);
-    const std::string newPath = test::normaliseByRule("\"" + second + "\\" + third + "\"", isLead);
-    if (conversion != " -i -o \"" + first + "\" -n " + newPath) {
+    std::string newPath = test::normaliseByRule("\"" + second + "\\" + third, isLead).substr(1);
+    if (second.compare(0, 2, "\\\\") == 0) {
+        newPath.insert(0, 1, '\\');
+    }
+    if (conversion !=
+        " -i -o " + quotedByRule(first, isLead) + " -n " + quotedByRule(newPath, isLead)) {
         fuzz::violated("the conversion parameters are not the switches and the two paths", input);
     }
-    if (isLead == test::noLeadBytes && !hasQuote(first) && !hasQuote(second) && !hasQuote(third) &&
-        !endsWithBackslash(first) && !endsWithBackslash(newPath.substr(0, newPath.size() - 1))) {
+    if (isLead == test::noLeadBytes && !hasQuote(first) && !hasQuote(second) && !hasQuote(third)) {
         const std::vector<std::string> arguments = argumentsOf(conversion);
-        const std::vector<std::string> expected = {"-i", "-o", first, "-n",
-                                                   newPath.substr(1, newPath.size() - 2)};
+        const std::vector<std::string> expected = {"-i", "-o", first, "-n", newPath};
         if (arguments != expected) {
             fuzz::violated("the conversion tool does not get its two paths whole", input);
         }

@@ -69,13 +69,21 @@ bool startsWith(const Text& text, const Text& start) {
     return text.compare(0, start.size(), start) == 0;
 }
 
-DWORD runMsiexec(Text commandLine) {
-    char system[MAX_PATH];
-    const Text program = Text(system, GetSystemDirectoryA(system, sizeof system)) + "\\msiexec.exe";
-    STARTUPINFOA startup = {};
+std::wstring wideText(const Text& text) {
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                    wide.data(), static_cast<int>(wide.size())));
+    return wide;
+}
+
+DWORD runMsiexec(std::wstring commandLine) {
+    wchar_t system[MAX_PATH];
+    const std::wstring program =
+        std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)) + L"\\msiexec.exe";
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION created = {};
-    if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &startup, &created)) {
         ADD_FAILURE() << "cannot start msiexec: error " << GetLastError();
         return ~DWORD(0);
@@ -152,9 +160,11 @@ PackageCall TestPackage::immediate(const Text& entry, const PropertyValues& prop
     return call;
 }
 
-PackageCall TestPackage::deferred(const Text& entry, const Text& customActionData) {
+PackageCall TestPackage::deferred(const Text& entry, const std::optional<Text>& customActionData) {
     const PackageCall call{"Call" + std::to_string(++actionCount_), entry};
-    setProperty(call.id, customActionData, deferredSequence_);
+    if (customActionData) {
+        setProperty(call.id, *customActionData, deferredSequence_);
+    }
     actions_ += "<CustomAction Id=\"" + call.id + "\" BinaryKey=\"Actions\" DllEntry=\"" + entry +
                 "\" Execute=\"deferred\" Impersonate=\"no\" Return=\"check\"/>\n";
     sequence_ += "<Custom Action=\"" + call.id + "\" Sequence=\"" +
@@ -163,6 +173,10 @@ PackageCall TestPackage::deferred(const Text& entry, const Text& customActionDat
 }
 
 InstallOutcome TestPackage::install(const Text& commandLineProperties) {
+    return install(wideText(commandLineProperties));
+}
+
+InstallOutcome TestPackage::install(const std::wstring& commandLineProperties) {
     return installSource(
         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
         "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n"
@@ -182,6 +196,11 @@ InstallOutcome TestPackage::install(const Text& commandLineProperties) {
 }
 
 InstallOutcome TestPackage::installSource(const Text& source, const Text& commandLineProperties) {
+    return installSource(source, wideText(commandLineProperties));
+}
+
+InstallOutcome TestPackage::installSource(const Text& source,
+                                          const std::wstring& commandLineProperties) {
     const Text sourcePath = folder_ / (name_ + ".wxs");
     const Text package = folder_ / (name_ + ".msi");
     const Text log = folder_ / (name_ + ".log");
@@ -202,14 +221,15 @@ InstallOutcome TestPackage::installSource(const Text& source, const Text& comman
     }
     removeEarlierInstallations(source);
     DeleteFileA(log.c_str());
-    outcome.exitCode = runMsiexec("msiexec /i \"" + package + "\" /qn /l*v \"" + log + "\" " +
-                                  commandLineProperties);
+    outcome.exitCode =
+        runMsiexec(wideText("msiexec /i \"" + package + "\" /qn /l*v \"" + log + "\" ") +
+                   commandLineProperties);
     outcome.log = readFile(log).value_or("");
     return outcome;
 }
 
 DWORD TestPackage::uninstall() {
-    return runMsiexec("msiexec /x \"" + (folder_ / (name_ + ".msi")) + "\" /qn");
+    return runMsiexec(wideText("msiexec /x \"" + (folder_ / (name_ + ".msi")) + "\" /qn"));
 }
 
 namespace {
@@ -231,7 +251,7 @@ void removeEarlierInstallations(const Text& source) {
         installed.push_back(productCode);
     }
     for (const Text& product : installed) {
-        runMsiexec("msiexec /x " + product + " /qn");
+        runMsiexec(wideText("msiexec /x " + product + " /qn"));
     }
 }
 

@@ -8,6 +8,8 @@
 
 #include "scratch.h"
 
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -45,15 +47,19 @@ public:
     PackageCall immediate(const Text& entry, const PropertyValues& properties,
                           const Text& textSuffix = "");
     // Runs the entry as a deferred action whose CustomActionData a type-51
-    // action sets from this formatted text, as packages do.
-    PackageCall deferred(const Text& entry, const Text& customActionData);
+    // action sets from this formatted text, as packages do, or, given none,
+    // whose data the package sets some other way.
+    PackageCall deferred(const Text& entry, const std::optional<Text>& customActionData);
 
     // Builds the composed package and installs it silently with a verbose
-    // log; the command line may add PROPERTY=value pairs.
+    // log; the command line may add PROPERTY=value pairs, in the ANSI code
+    // page or, for characters outside it, as wide text.
     InstallOutcome install(const Text& commandLineProperties = "");
+    InstallOutcome install(const std::wstring& commandLineProperties);
     // The same for a complete source, built in the package's folder, where
     // the files it names beside it are put.
     InstallOutcome installSource(const Text& source, const Text& commandLineProperties = "");
+    InstallOutcome installSource(const Text& source, const std::wstring& commandLineProperties);
     // Removes the package last installed; msiexec's exit code.
     DWORD uninstall();
 

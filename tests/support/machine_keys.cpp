@@ -142,7 +142,7 @@ const bool putBackAtStart = [] {
                             RRF_RT_REG_BINARY, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     });
     for (const Text& noted : names) {
-        std::printf("[put back] %s, left changed by a run that died\n", noted.c_str());
+        std::printf("[put back] %s, left changed by an earlier run\n", noted.c_str());
         putBack(noted, true);
     }
     return true;

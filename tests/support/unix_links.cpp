@@ -38,8 +38,12 @@ void runUnixShellCommand(const Text& command, DWORD timeoutMilliseconds) {
         DeleteFileA(marker.c_str());
         FAIL() << "cannot start /bin/sh: error " << error;
     }
-    CloseHandle(created.hProcess);
-    CloseHandle(created.hThread);
+    // A Unix program comes with no handles: hProcess is null then, and
+    // hThread is left holding whatever value, which must not be closed.
+    if (created.hProcess != nullptr) {
+        CloseHandle(created.hProcess);
+        CloseHandle(created.hThread);
+    }
     const ULONGLONG deadline = GetTickCount64() + timeoutMilliseconds;
     while (GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES) {
         if (GetTickCount64() > deadline) {

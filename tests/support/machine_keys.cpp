@@ -73,13 +73,34 @@ bool noteKeyToPutBack(const Text& keyPath, const std::vector<Text>& madeParents)
     return fresh;
 }
 
+// The record of a value: the key's, and "|" and the value's name.
+Text valueRecordName(HKEY root, const Text& keyPath, const Text& valueName) {
+    return recordName(root, keyPath) + "|" + valueName;
+}
+
 // True when the key's DACL, if noted, was set again. After a run that died
 // the parents made for a key go too, with whatever that run made in them.
 bool putBack(const Text& name, bool runDied = false) {
     const Text record = recordPath(name);
     const HKEY root = name.compare(0, 5, "HKLM/") == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-    Text keyPath = name.substr(5);
+    const std::size_t bar = name.find('|');
+    Text keyPath = name.substr(5, bar == Text::npos ? Text::npos : bar - 5);
     std::replace(keyPath.begin(), keyPath.end(), '/', '\\');
+
+    if (bar != Text::npos) {
+        const Text valueName = name.substr(bar + 1);
+        std::vector<unsigned char> data(64 * 1024);
+        DWORD type = 0;
+        DWORD size = static_cast<DWORD>(data.size());
+        if (RegGetValueA(HKEY_CURRENT_USER, record.c_str(), "Saved", RRF_RT_ANY | RRF_NOEXPAND,
+                         &type, data.data(), &size) == ERROR_SUCCESS) {
+            HKEY key = openOrCreate(root, keyPath);
+            RegSetValueExA(key, valueName.c_str(), 0, type, data.data(), size);
+            RegCloseKey(key);
+        } else {
+            RegDeleteKeyValueA(root, keyPath.c_str(), valueName.c_str());
+        }
+    }
 
     bool securitySet = true;
     std::vector<unsigned char> security(4096);
@@ -149,6 +170,27 @@ const bool putBackAtStart = [] {
 }();
 
 } // namespace
+
+bool noteValueToPutBack(HKEY root, const Text& keyPath, const Text& valueName, bool existed,
+                        DWORD type, const std::vector<unsigned char>& data) {
+    HKEY noted = nullptr;
+    DWORD disposition = 0;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER,
+                        recordPath(valueRecordName(root, keyPath, valueName)).c_str(), 0, nullptr,
+                        0, KEY_ALL_ACCESS, nullptr, &noted, &disposition) != ERROR_SUCCESS) {
+        ADD_FAILURE() << "cannot note " << keyPath << ":" << valueName << " to be put back";
+        return false;
+    }
+    if (disposition == REG_CREATED_NEW_KEY && existed) {
+        RegSetValueExA(noted, "Saved", 0, type, data.data(), static_cast<DWORD>(data.size()));
+    }
+    RegCloseKey(noted);
+    return disposition == REG_CREATED_NEW_KEY;
+}
+
+void putBackNotedValue(HKEY root, const Text& keyPath, const Text& valueName) {
+    putBack(valueRecordName(root, keyPath, valueName));
+}
 
 void noteSecurityToPutBack(HKEY root, const Text& keyPath,
                            const std::vector<unsigned char>& security) {

@@ -42,5 +42,10 @@ private:
 void noteSecurityToPutBack(HKEY root, const Text& keyPath,
                            const std::vector<unsigned char>& security);
 bool putBackNoted(HKEY root, const Text& keyPath);
+// A value as it is (its type and data, or its absence); false when it is
+// noted already, by an object that will put it back itself.
+bool noteValueToPutBack(HKEY root, const Text& keyPath, const Text& valueName, bool existed,
+                        DWORD type, const std::vector<unsigned char>& data);
+void putBackNotedValue(HKEY root, const Text& keyPath, const Text& valueName);
 
 } // namespace vmsi::test

@@ -185,22 +185,24 @@ void setRegistryString(HKEY root, const Text& keyPath, const Text& valueName, co
 RegistryValueOverride::RegistryValueOverride(HKEY root, const Text& keyPath, const Text& valueName)
     : root_(root), keyPath_(keyPath), valueName_(valueName) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root_, keyPath_.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return;
-    }
     DWORD size = 0;
-    if (RegQueryValueExA(key, valueName_.c_str(), nullptr, &type_, nullptr, &size) ==
-        ERROR_SUCCESS) {
-        data_.resize(size);
-        existed_ = RegQueryValueExA(key, valueName_.c_str(), nullptr, &type_, data_.data(),
-                                    &size) == ERROR_SUCCESS;
-        data_.resize(size);
+    if (RegOpenKeyExA(root_, keyPath_.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        if (RegQueryValueExA(key, valueName_.c_str(), nullptr, &type_, nullptr, &size) ==
+            ERROR_SUCCESS) {
+            data_.resize(size);
+            existed_ = RegQueryValueExA(key, valueName_.c_str(), nullptr, &type_, data_.data(),
+                                        &size) == ERROR_SUCCESS;
+            data_.resize(size);
+        }
+        RegCloseKey(key);
     }
-    RegCloseKey(key);
+    notes_ = noteValueToPutBack(root_, keyPath_, valueName_, existed_, type_, data_);
 }
 
 RegistryValueOverride::~RegistryValueOverride() {
-    if (existed_) {
+    if (notes_) {
+        putBackNotedValue(root_, keyPath_, valueName_);
+    } else if (existed_) {
         HKEY key = nullptr;
         if (RegCreateKeyExA(root_, keyPath_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
                             nullptr) == ERROR_SUCCESS) {

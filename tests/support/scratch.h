@@ -77,7 +77,9 @@ private:
 };
 
 // Sets a registry value for the life of the object and puts back what was
-// there before (or removes it): for the system's own keys in the prefix.
+// there before (or removes it): for the system's own keys in the prefix. What
+// was there is noted first, for the next program to put back should this one
+// die (machine_keys.h).
 class RegistryValueOverride {
 public:
     RegistryValueOverride(HKEY root, const Text& keyPath, const Text& valueName);
@@ -95,6 +97,7 @@ private:
     bool existed_ = false;
     DWORD type_ = REG_SZ;
     std::vector<unsigned char> data_;
+    bool notes_ = false; // puts back from its note (machine_keys.h), not nested
 };
 
 // Gives a key a DACL that lets everyone read it and nobody write it, for the

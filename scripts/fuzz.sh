@@ -4,15 +4,24 @@
 # for the given number of seconds each (default 600), then checks that their
 # time grows linearly with the input's length, on worst cases and on every
 # input the fuzzer kept. The corpus grows in build/fuzz/corpus from run to
-# run. The test command runs it with a few seconds; a longer run:
-#   scripts/fuzz.sh [SECONDS]
+# run. With --fresh, the test command's way, the run starts from the seeds
+# alone in a corpus of its own that is removed afterwards, so that every
+# run fuzzes and checks alike and none leaves anything behind.
+#   scripts/fuzz.sh [--fresh] [SECONDS]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-seconds="${1:-600}"
 out="$root/build/fuzz"
+corpora="$out/corpus"
+mkdir -p "$out"
+if [ "${1:-}" = "--fresh" ]; then
+    shift
+    rm -rf "$out"/fresh-corpus.* # left by a run that was killed
+    corpora=$(mktemp -d "$out/fresh-corpus.XXXXXX")
+    trap 'rm -rf "$corpora"' EXIT
+fi
+seconds="${1:-600}"
 fuzz="$root/tests/fuzz"
 cxx="${CXX:-clang++}"
-mkdir -p "$out"
 
 common=(-std=c++17 -I"$root/frame" -I"$root/tests/support" -I"$fuzz")
 sanitised=("${common[@]}" -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
@@ -24,7 +33,7 @@ sanitised=("${common[@]}" -g -O1 -fsanitize=fuzzer,address,undefined -fno-saniti
     "$fuzz/linear_time_check.cpp" "$root/frame/command_lines.cpp" "$root/frame/path_normaliser.cpp"
 
 for target in path-normaliser command-lines; do
-    corpus="$out/corpus/$target"
+    corpus="$corpora/$target"
     mkdir -p "$corpus"
     log="$out/$target.log"
     status=0
@@ -41,4 +50,4 @@ for target in path-normaliser command-lines; do
     fi
     echo "[figures] fuzz: $target ${runs:-?} executions in ${time:-?} s, no property violated, no sanitizer finding; corpus $kept inputs"
 done
-"$out/linear-time-check" "$out/corpus/path-normaliser" "$out/corpus/command-lines"
+"$out/linear-time-check" "$corpora/path-normaliser" "$corpora/command-lines"

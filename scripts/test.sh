@@ -14,7 +14,9 @@ scripts/build.sh --no-setup
 start_wine_server
 trap stop_wine_server EXIT
 status=0
-(cd build/win64 && ctest --output-on-failure "$@") || status=$?
+# Two at a time: ctest keeps the tests of one Wine prefix apart
+# (tests/CMakeLists.txt), and the native ones run beside them.
+(cd build/win64 && ctest --output-on-failure -j2 "$@") || status=$?
 stop_wine_server
 
 if ! home_changes=$(diff <(echo "$home_before") <(echo "$(home_snapshot)")); then

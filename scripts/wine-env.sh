@@ -104,10 +104,13 @@ use_cp932_prefix() {
 # A persistent server keeps each Wine program start at a fraction of a second.
 # The first program in a prefix also starts the prefix's services, which keep
 # whatever output handles they inherit open: they are started here, with
-# nothing to inherit, so that no caller reading a pipe waits on them.
+# nothing to inherit, so that no caller reading a pipe waits on them. Words
+# given go before that first program (env VAR=value...): the services keep
+# its environment, and a service under another locale than the programs
+# rewrites the prefix's locale settings while they run.
 start_wine_server() {
-    "$WINESERVER" -p 2>/dev/null || true # already running is fine
-    "$WINE64" cmd /c exit </dev/null >/dev/null 2>&1 || true
+    "$WINESERVER" -p >/dev/null 2>&1 || true # already running is fine
+    "$@" "$WINE64" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 # Also ends what the shell left behind (opening a folder starts explorer.exe).
 stop_wine_server() { "$WINESERVER" -k 2>/dev/null || true; }

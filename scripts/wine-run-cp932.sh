@@ -6,7 +6,7 @@ set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 . "$here/wine-env.sh"
 use_cp932_prefix
-start_wine_server
+start_wine_server env "${CP932_LOCALE[@]}"
 status=0
 env "${CP932_LOCALE[@]}" "$here/wine-run.sh" "$@" || status=$?
 stop_wine_server

@@ -5,6 +5,8 @@
 # The program's output goes through files: processes that Wine starts on the
 # side (winedevice.exe, explorer.exe) inherit the output handles and live on
 # with the server, and a caller reading a pipe would wait for them forever.
+# A status other than 0 is named on the last line: a test judged by its
+# output alone (ctest ignores the status then) fails on that line.
 . "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 out=$(mktemp)
 err=$(mktemp)
@@ -13,4 +15,5 @@ status=0
 "$WINE64" "$@" </dev/null >"$out" 2>"$err" || status=$?
 cat "$out"
 cat "$err" >&2
+[ "$status" -eq 0 ] || echo "wine-run: $1 ended with status $status" >&2
 exit "$status"

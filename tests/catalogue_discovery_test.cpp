@@ -4,8 +4,8 @@
 #include "VardoMSICustomActions.h"
 #include "machine_keys.h"
 #include "recorded_reports.h"
-#include "result_buffer.h"
 #include "scratch.h"
+#include "shipped_library.h"
 
 #include <gtest/gtest.h>
 
@@ -42,13 +42,15 @@ Report probed(int candidate) {
                 owner);
 }
 
-// A result buffer of MAX_PATH bytes with guard bytes after it, all marked.
+// A result buffer of the documented size with guard bytes after it, all
+// marked.
 struct ResultBuffer {
-    std::string bytes = std::string(resultBufferSize + 64, '#');
+    static constexpr std::size_t size = test::documentedResultBufferSize;
+    std::string bytes = std::string(size + 64, '#');
     char* data() { return bytes.data(); }
     std::string text() const { return bytes.substr(0, bytes.find('\0')); }
-    bool untouched() const { return bytes == std::string(resultBufferSize + 64, '#'); }
-    bool guardUntouched() const { return bytes.substr(resultBufferSize) == std::string(64, '#'); }
+    bool untouched() const { return bytes == std::string(size + 64, '#'); }
+    bool guardUntouched() const { return bytes.substr(size) == std::string(64, '#'); }
 };
 
 class CatalogueDiscoveryTest : public ::testing::Test {

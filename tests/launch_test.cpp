@@ -1,5 +1,6 @@
 // Opening a file through the shell and starting a program and waiting for
 // it, with the recorder program standing in for what is started.
+#include "child_processes.h"
 #include "launch.h"
 #include "recorded_reports.h"
 #include "scratch.h"
@@ -126,18 +127,22 @@ TEST_F(LaunchTest, AnEmptyFolderGivesANetworkStylePathThatIsNotThere) {
 TEST_F(LaunchTest, ShellOpensTheFileInTheGivenFolderWithoutWaiting) {
     test::CurrentFolder current(scratch_ / "Current");
     const std::string folder = scratch_ / "App\\";
-    EXPECT_EQ(launchThroughShell(owner, folder, "recorder.exe", "--sleep=500 one two"), 1);
-    // Back before the program has written its record.
-    EXPECT_FALSE(recordIn("App").has_value());
+    test::ReleaseEvent release;
+    const std::string parameters = "--wait-for=" + release.name() + " one two";
+    EXPECT_EQ(launchThroughShell(owner, folder, "recorder.exe", parameters), 1);
+    // Back while the program still waits to be released.
+    EXPECT_FALSE(recordIn("App").has_value()) << "the action waited for the program";
+    release.release();
     const auto record = test::waitForFile(recorderIn("App") + ".record");
     ASSERT_TRUE(record.has_value()) << "the shell did not start the program";
+    EXPECT_EQ(test::recordField(*record, "waitedFor"), "release");
     EXPECT_EQ(test::recordField(*record, "arg2"), "one");
     EXPECT_EQ(test::recordField(*record, "arg3"), "two");
     // The folder argument, unchanged, is the working folder.
     EXPECT_EQ(test::recordField(*record, "workingFolder") + "\\", folder);
     EXPECT_EQ(takeReports(), (std::vector<Report>{
                                  info("File to Launch: " + recorderIn("App"), owner),
-                                 info("Launch Params: --sleep=500 one two", owner),
+                                 info("Launch Params: " + parameters, owner),
                              }));
 }
 

@@ -1,6 +1,7 @@
 // Registering a component with Wine's real regsvr32, and App Paths entries
 // created in the test prefix's HKLM.
 #include "registration.h"
+#include "child_processes.h"
 #include "recorded_reports.h"
 #include "scratch.h"
 #include "shipped_library.h"
@@ -46,9 +47,8 @@ int runningRegistrationTools() {
 // The tool is not waited for by the action; the tests wait for it to be gone
 // so that no run overlaps the next test or holds the component's file.
 void waitForRegistrationToolsToEnd() {
-    for (int attempt = 0; runningRegistrationTools() > 0 && attempt < 200; ++attempt) {
-        Sleep(50);
-    }
+    EXPECT_TRUE(test::noneRunningWithin("regsvr32.exe", 10000))
+        << "a registration tool still runs after 10 s";
 }
 
 class EnvironmentVariable {
@@ -114,16 +114,19 @@ DWORD WINAPI windowsInputIdleWait(HANDLE process, DWORD milliseconds) {
 } // namespace
 
 TEST_F(RegisterTest, StartsTheSystemToolOnTheQuotedPathWithoutWaiting) {
-    EnvironmentVariable delay("VMSI_COMPONENT_DELAY_MS", "500");
+    test::ReleaseEvent release;
+    EnvironmentVariable waitFor("VMSI_COMPONENT_WAIT_FOR", release.name().c_str());
     const std::string commandLine = "regsvr32 /s \"" + component() + "\"";
     EXPECT_EQ(registerComponent(owner, "/s", folder(), "VmsiSelfRegistering.dll", idleAtOnce), 1);
     EXPECT_FALSE(test::readFile(component() + ".registered").has_value())
         << "the action waited for the tool to end";
+    release.release();
 
     EXPECT_EQ(takeReports(),
               (std::vector<Report>{info("Commandline to Register: " + commandLine, owner)}));
     const auto marker = waitForMarker(".registered");
     ASSERT_TRUE(marker.has_value()) << "the component was not registered";
+    EXPECT_EQ(test::recordField(*marker, "waitedFor"), "release");
     EXPECT_EQ(test::recordField(*marker, "commandLine"), commandLine);
     EXPECT_EQ(test::recordField(*marker, "program"), systemFolder() + "\\regsvr32.exe");
 }

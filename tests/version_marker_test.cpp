@@ -3,7 +3,7 @@
 #include "VardoMSICustomActions.h"
 #include "machine_keys.h"
 #include "recorded_reports.h"
-#include "result_buffer.h"
+#include "shipped_library.h"
 #include "version_marker.h"
 
 #include <gtest/gtest.h>
@@ -30,10 +30,11 @@ struct Answer {
 };
 
 Answer check(int version) {
-    const std::string untouched(resultBufferSize + 16, '#');
+    const std::size_t size = test::documentedResultBufferSize;
+    const std::string untouched(size + 16, '#');
     std::string buffer = untouched;
     const int result = VMSI_CheckForQLMK(owner, version, buffer.data());
-    EXPECT_EQ(buffer.substr(resultBufferSize), std::string(16, '#')) << "written past MAX_PATH";
+    EXPECT_EQ(buffer.substr(size), std::string(16, '#')) << "written past MAX_PATH";
     return {result, buffer == untouched ? "<untouched>" : buffer.substr(0, buffer.find('\0')),
             takeReports()};
 }

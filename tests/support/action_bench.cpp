@@ -79,26 +79,6 @@ void ensureCopy(const Text& from, const Text& to) {
     copyFileOrFail(from, to);
 }
 
-// A run that died before it could put a Shell Folders value back leaves it
-// naming a scratch folder; the value the shell itself would write is the
-// User Shell Folders value, expanded.
-void healShellFolder(HKEY root, const char* valueName) {
-    const auto current = readRegistryValue(root, shellFoldersKey, valueName);
-    if (!current || lowerCase(*current).find("\\vmsi-tests\\") == Text::npos) {
-        return;
-    }
-    const auto unexpanded = readRegistryValue(
-        root, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
-        valueName);
-    if (!unexpanded) {
-        return;
-    }
-    char expanded[MAX_PATH];
-    if (ExpandEnvironmentStringsA(unexpanded->c_str(), expanded, sizeof expanded) != 0) {
-        setRegistryString(root, shellFoldersKey, valueName, expanded);
-    }
-}
-
 } // namespace
 
 ActionBench::ActionBench() : scratch_("bench") {
@@ -112,18 +92,9 @@ ActionBench::ActionBench() : scratch_("bench") {
         {HKEY_LOCAL_MACHINE, "Common Programs"},
     };
     for (const auto& [root, value] : shellFolders) {
-        healShellFolder(root, value);
-        if (std::strstr(value, "Desktop") != nullptr) {
-            HKEY key = nullptr;
-            char data[MAX_PATH] = "";
-            DWORD size = sizeof data;
-            if (RegOpenKeyExA(root, shellFoldersKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-                if (RegQueryValueExA(key, value, nullptr, nullptr, reinterpret_cast<BYTE*>(data),
-                                     &size) == ERROR_SUCCESS) {
-                    realDesktops_.emplace_back(data);
-                }
-                RegCloseKey(key);
-            }
+        const auto present = readRegistryValue(root, shellFoldersKey, value);
+        if (std::strstr(value, "Desktop") != nullptr && present) {
+            realDesktops_.push_back(*present);
         }
         shellFolders_.push_back(
             std::make_unique<RegistryValueOverride>(root, shellFoldersKey, value));

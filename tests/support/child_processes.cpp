@@ -2,6 +2,8 @@
 
 #include <tlhelp32.h>
 
+#include <string>
+
 namespace vmsi::test {
 
 namespace {
@@ -54,6 +56,24 @@ int runningProcessesNamed(const Text& programName) {
         count += lstrcmpiA(entry.szExeFile, programName.c_str()) == 0;
     }
     return count;
+}
+
+bool noneRunningWithin(const Text& programName, DWORD timeoutMilliseconds) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMilliseconds;
+    while (runningProcessesNamed(programName) > 0) {
+        if (GetTickCount64() > deadline) {
+            return false;
+        }
+        Sleep(10);
+    }
+    return true;
+}
+
+ReleaseEvent::ReleaseEvent() {
+    static int made = 0;
+    name_ = "vmsi-tests-release-" + std::to_string(GetCurrentProcessId()) + "-" +
+            std::to_string(++made);
+    event_ = CreateEventA(nullptr, TRUE, FALSE, name_.c_str());
 }
 
 ChildProcessWatch::ChildProcessWatch() {

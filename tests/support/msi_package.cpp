@@ -208,10 +208,12 @@ InstallOutcome TestPackage::installSource(const Text& source,
     writeFile(sourcePath, source);
     DeleteFileA(package.c_str());
     // wixl finds the files a source names beside the source or in the
-    // folder it runs in, the one that holds the built libraries.
+    // folder it runs in, the one that holds the built libraries. A build
+    // takes a fraction of a second alone, and far longer on a loaded machine.
     runUnixShellCommand("cd '" + unixPathOf(thisProgramFolder()) + "' && wixl -a x64 -o '" +
-                        unixPathOf(package) + "' '" + unixPathOf(sourcePath) + "' >'" +
-                        unixPathOf(buildOutput) + "' 2>&1");
+                            unixPathOf(package) + "' '" + unixPathOf(sourcePath) + "' >'" +
+                            unixPathOf(buildOutput) + "' 2>&1",
+                        120000);
     InstallOutcome outcome;
     if (GetFileAttributesA(package.c_str()) == INVALID_FILE_ATTRIBUTES) {
         ADD_FAILURE() << "wixl built no package: " << readFile(buildOutput).value_or("");

@@ -1,5 +1,7 @@
 #include "scratch.h"
 
+#include "machine_keys.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -104,7 +106,7 @@ std::optional<Text> waitForFile(const Text& path, DWORD timeoutMilliseconds) {
         if (GetTickCount64() > deadline) {
             return std::nullopt;
         }
-        Sleep(50);
+        Sleep(10);
     }
 }
 
@@ -183,22 +185,24 @@ void setRegistryString(HKEY root, const Text& keyPath, const Text& valueName, co
 RegistryValueOverride::RegistryValueOverride(HKEY root, const Text& keyPath, const Text& valueName)
     : root_(root), keyPath_(keyPath), valueName_(valueName) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root_, keyPath_.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return;
-    }
     DWORD size = 0;
-    if (RegQueryValueExA(key, valueName_.c_str(), nullptr, &type_, nullptr, &size) ==
-        ERROR_SUCCESS) {
-        data_.resize(size);
-        existed_ = RegQueryValueExA(key, valueName_.c_str(), nullptr, &type_, data_.data(),
-                                    &size) == ERROR_SUCCESS;
-        data_.resize(size);
+    if (RegOpenKeyExA(root_, keyPath_.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        if (RegQueryValueExA(key, valueName_.c_str(), nullptr, &type_, nullptr, &size) ==
+            ERROR_SUCCESS) {
+            data_.resize(size);
+            existed_ = RegQueryValueExA(key, valueName_.c_str(), nullptr, &type_, data_.data(),
+                                        &size) == ERROR_SUCCESS;
+            data_.resize(size);
+        }
+        RegCloseKey(key);
     }
-    RegCloseKey(key);
+    notes_ = noteValueToPutBack(root_, keyPath_, valueName_, existed_, type_, data_);
 }
 
 RegistryValueOverride::~RegistryValueOverride() {
-    if (existed_) {
+    if (notes_) {
+        putBackNotedValue(root_, keyPath_, valueName_);
+    } else if (existed_) {
         HKEY key = nullptr;
         if (RegCreateKeyExA(root_, keyPath_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
                             nullptr) == ERROR_SUCCESS) {
@@ -223,7 +227,8 @@ void RegistryValueOverride::remove() const {
     }
 }
 
-ReadOnlyRegistryKey::ReadOnlyRegistryKey(HKEY root, const Text& keyPath) {
+ReadOnlyRegistryKey::ReadOnlyRegistryKey(HKEY root, const Text& keyPath)
+    : root_(root), keyPath_(keyPath) {
     if (RegOpenKeyExA(root, keyPath.c_str(), 0, READ_CONTROL | WRITE_DAC, &key_) != ERROR_SUCCESS) {
         ADD_FAILURE() << "cannot open " << keyPath << " to change its DACL";
         key_ = nullptr;
@@ -249,6 +254,8 @@ ReadOnlyRegistryKey::ReadOnlyRegistryKey(HKEY root, const Text& keyPath) {
     SECURITY_DESCRIPTOR descriptor;
     InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
     SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+    // Should the program die before the destructor, the next puts it back.
+    noteSecurityToPutBack(root, keyPath, savedSecurity_);
     applied_ = RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
     FreeSid(everyone);
     EXPECT_TRUE(applied_) << "cannot restrict the DACL of " << keyPath;
@@ -258,12 +265,8 @@ ReadOnlyRegistryKey::~ReadOnlyRegistryKey() {
     if (key_ == nullptr) {
         return;
     }
-    if (applied_) {
-        EXPECT_EQ(RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, savedSecurity_.data()),
-                  ERROR_SUCCESS)
-            << "the key's old DACL could not be put back";
-    }
     RegCloseKey(key_);
+    EXPECT_TRUE(putBackNoted(root_, keyPath_)) << "the key's old DACL could not be put back";
 }
 
 } // namespace vmsi::test

@@ -77,7 +77,9 @@ private:
 };
 
 // Sets a registry value for the life of the object and puts back what was
-// there before (or removes it): for the system's own keys in the prefix.
+// there before (or removes it): for the system's own keys in the prefix. What
+// was there is noted first, for the next program to put back should this one
+// die (machine_keys.h).
 class RegistryValueOverride {
 public:
     RegistryValueOverride(HKEY root, const Text& keyPath, const Text& valueName);
@@ -95,11 +97,14 @@ private:
     bool existed_ = false;
     DWORD type_ = REG_SZ;
     std::vector<unsigned char> data_;
+    bool notes_ = false; // puts back from its note (machine_keys.h), not nested
 };
 
 // Gives a key a DACL that lets everyone read it and nobody write it, for the
-// life of the object, then puts its old DACL back. Wine's token is elevated,
-// so this is how a refused write open is produced for real.
+// life of the object, then puts its old DACL back (noted first, so that a
+// program that dies meanwhile has it put back by the next: machine_keys.h).
+// Wine's token is elevated, so this is how a refused write open is produced
+// for real.
 class ReadOnlyRegistryKey {
 public:
     ReadOnlyRegistryKey(HKEY root, const Text& keyPath);
@@ -110,6 +115,8 @@ public:
     bool applied() const { return applied_; }
 
 private:
+    HKEY root_;
+    Text keyPath_;
     HKEY key_ = nullptr;
     std::vector<unsigned char> savedSecurity_;
     bool applied_ = false;

@@ -10,12 +10,14 @@
 
 #include "text.h"
 
+#include <windows.h>
+
 namespace vmsi::test {
 
-// Runs a command line of the Unix shell and waits until it has ended. Its
-// text goes between double quotes of a sh -c command: quote inside it with
-// single quotes.
-void runUnixShellCommand(const Text& command);
+// Runs a command line of the Unix shell and waits until it has ended, at
+// most the given time (a failure when it has not). Its text goes between
+// double quotes of a sh -c command: quote inside it with single quotes.
+void runUnixShellCommand(const Text& command, DWORD timeoutMilliseconds);
 
 // The Unix path of a Windows path in the prefix (Wine's own mapping), and
 // the Windows path of a Unix path (through the Z: drive).

@@ -8,14 +8,13 @@
 // read, and of the places around them, before and after).
 //
 // The actions and their arguments come from the action runner's table
-// (tools/export_table.h), which a test holds against the DLL and the header.
+// (frame/export_table.h), which a test holds against the DLL and the header.
 // Every path the cases can form lies in the bench's scratch tree (a relative
 // text lands in its current folder) or is a network path of no server; the
 // only program the shell can be asked to open is a folder, which the bench
 // opens with a program that ends at once.
 #include "action_bench.h"
 #include "child_processes.h"
-#include "export_calls.h"
 #include "normalising_rule.h"
 #include "shipped_library.h"
 #include "snapshot_differences.h"
@@ -31,9 +30,6 @@
 
 using namespace vmsi;
 using namespace vmsi::test;
-using tools::ArgumentType;
-using tools::ExportDescription;
-using tools::ExportKind;
 
 namespace {
 
@@ -422,7 +418,7 @@ Expectation expectationOf(const Call& call, const ActionBench& bench) {
 // back, the same with a null result buffer.
 std::vector<Call> allCases(const ActionBench& bench) {
     std::vector<Call> cases;
-    for (const ExportDescription& action : tools::exportTable) {
+    for (const ExportDescription& action : exportTable) {
         if (action.kind == ExportKind::IdentityFunction) {
             continue;
         }
@@ -432,8 +428,8 @@ std::vector<Call> allCases(const ActionBench& bench) {
         }
         std::vector<Call> calls = {baseline};
         for (std::size_t i = 0; i < action.argumentCount; ++i) {
-            const tools::ArgumentDescription& argument = action.arguments[i];
-            if (argument.type == ArgumentType::Text) {
+            const ArgumentDescription& argument = action.arguments[i];
+            if (argument.kind == ArgumentKind::Text) {
                 for (const TextVariant& variant : textVariants()) {
                     Call call = baseline;
                     call.arguments[i] = variant.make(baseline.arguments[i].text);
@@ -495,27 +491,16 @@ TEST(BadInput, EveryActionTakesEveryBrokenArgumentAsItsContractSays) {
         const Expectation expected = expectationOf(call, bench);
 
         std::vector<unsigned char> buffer(resultBufferSize + guardBytes, untouched);
-        std::vector<Slot> slots = {0}; // a null owner window
-        for (std::size_t i = 0; i < call.action->argumentCount; ++i) {
-            const ArgumentValue& argument = call.arguments[i];
-            if (call.action->arguments[i].type == ArgumentType::Integer) {
-                slots.push_back(argument.integer);
-            } else {
-                slots.push_back(argument.isNull ? 0
-                                                : reinterpret_cast<Slot>(argument.text.c_str()));
-            }
-        }
-        if (call.action->kind == ExportKind::BufferAction) {
-            slots.push_back(call.nullBuffer ? 0 : reinterpret_cast<Slot>(buffer.data()));
-        }
-        ASSERT_EQ(slots.size(), slotCount(*call.action));
+        char* const resultBuffer =
+            call.nullBuffer ? nullptr : reinterpret_cast<char*>(buffer.data());
 
         const auto surroundings = bench.surroundings();
         if (GetEnvironmentVariableA("VMSI_BAD_INPUT_TRACE", nullptr, 0) > 0) {
             std::fprintf(stderr, "case: %s\n", call.label.c_str());
         }
         ChildProcessWatch children;
-        const int result = callAction(library.exportOf<FARPROC>(call.action->name), slots);
+        const int result = callExport(library.exportOf(call.action->name), *call.action,
+                                      call.arguments, resultBuffer);
         // Programs started without waiting get the time to end; one still
         // running then is ended, and fails the case.
         EXPECT_EQ(children.settle(10000), std::vector<Text>{})

@@ -210,8 +210,7 @@ TEST(Planting, TheVersionCheckAsksForTheSystemsVersionLibraryOnly) {
     HMODULE module = LoadLibraryA(test::besideThisProgram("VardoMSICustomActions.dll").c_str());
     ASSERT_NE(module, nullptr);
     using CheckVersionOfFile = int(__stdcall*)(HWND, const char*, const char*, int, int, int, int);
-    const auto check = reinterpret_cast<CheckVersionOfFile>(
-        reinterpret_cast<void*>(GetProcAddress(module, "VMSI_CheckVersionOfFile")));
+    const auto check = exportOf<CheckVersionOfFile>(module, "VMSI_CheckVersionOfFile");
     ASSERT_NE(check, nullptr);
     {
         LibraryRequests requests(module);

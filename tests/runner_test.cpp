@@ -59,7 +59,7 @@ RunnerRun runRunner(const std::string& arguments) {
 TEST(Runner, ListsEveryExportWithItsArguments) {
     const RunnerRun run = runRunner("--list");
     EXPECT_EQ(run.exitCode, 0u);
-    for (const tools::ExportDescription& description : tools::exportTable) {
+    for (const ExportDescription& description : exportTable) {
         EXPECT_NE(run.output.find(description.name), std::string::npos) << description.name;
     }
     EXPECT_NE(run.output.find("VMSI_LaunchWait folder:text fileName:text parameters:text"),

@@ -205,8 +205,8 @@ void ActionBench::makeLayout() const {
     }
 }
 
-ArgumentValue ActionBench::baseline(const tools::ExportDescription& action,
-                                    const tools::ArgumentDescription& argument) const {
+ArgumentValue ActionBench::baseline(const ExportDescription& action,
+                                    const ArgumentDescription& argument) const {
     const Text key = Text(action.name) + "/" + argument.name;
     const std::pair<const char*, Text> texts[] = {
         {"VMSI_Launch/folder", scratch_ / "Launch"},

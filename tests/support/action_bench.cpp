@@ -202,6 +202,8 @@ void ActionBench::makeLayout() const {
             ensureFile(folder + "\\b.dat", "b", FILE_ATTRIBUTE_READONLY);
             ensureFile(folder + "\\c.dat", "c", FILE_ATTRIBUTE_HIDDEN);
         }
+        // The parent's own file, which no removal of a folder below may touch.
+        ensureFile(scratch_ / parent + "\\parent.dat", "the parent's own");
     }
 }
 

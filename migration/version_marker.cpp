@@ -11,8 +11,16 @@
 namespace vmsi {
 
 namespace {
+
 constexpr const char* markerValueName = "Version";
+
+// "Software\Vardo\QLMKInternalVersion\Version<n>", n as a signed decimal, as
+// "%i" writes it.
+Text versionMarkerKeyPath(int version) {
+    return "Software\\Vardo\\QLMKInternalVersion\\Version" + std::to_string(version);
 }
+
+} // namespace
 
 bool registryValueExists(HKEY root, const Text& keyPath, const Text& valueName) {
     RegistryKey key;
@@ -22,11 +30,6 @@ bool registryValueExists(HKEY root, const Text& keyPath, const Text& valueName) 
     }
     return RegQueryValueExA(key.get(), valueName.c_str(), nullptr, nullptr, nullptr, nullptr) ==
            ERROR_SUCCESS;
-}
-
-// The number in decimal, with a minus sign when negative, as "%i" writes it.
-Text versionMarkerKeyPath(int version) {
-    return "Software\\Vardo\\QLMKInternalVersion\\Version" + std::to_string(version);
 }
 
 int checkInstalledVersion(HWND owner, int version, char* versionText) {

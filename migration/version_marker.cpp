@@ -2,7 +2,6 @@
 
 #include "VardoMSICustomActions.h"
 #include "diagnostics.h"
-#include "handles.h"
 #include "registry.h"
 #include "result_buffer.h"
 
@@ -21,16 +20,6 @@ Text versionMarkerKeyPath(int version) {
 }
 
 } // namespace
-
-bool registryValueExists(HKEY root, const Text& keyPath, const Text& valueName) {
-    RegistryKey key;
-    if (RegOpenKeyExA(root, keyPath.c_str(), 0, registryReadAccess, key.receive()) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    return RegQueryValueExA(key.get(), valueName.c_str(), nullptr, nullptr, nullptr, nullptr) ==
-           ERROR_SUCCESS;
-}
 
 int checkInstalledVersion(HWND owner, int version, char* versionText) {
     const Text keyPath = versionMarkerKeyPath(version);

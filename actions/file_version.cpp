@@ -86,6 +86,8 @@ DWORD packedVersionWord(int moreSignificant, int lessSignificant) {
 } // namespace
 
 std::optional<Text> findFile(const Text& searchName, SearchPathFunction searchPath) {
+    // Kept on purpose: the search reports with a null owner window, not the
+    // caller's.
     reportInformation(nullptr, "Searching for File: " + searchName);
     // A path that does not fit the buffer is answered with the size it needs;
     // the search is made again with that much room, so the path whose version
@@ -108,6 +110,7 @@ std::optional<Text> findFile(const Text& searchName, SearchPathFunction searchPa
 }
 
 bool hasMinimumVersion(const Text& foundPath, int first, int second, int third, int fourth) {
+    // Kept on purpose: a null owner window, as in findFile.
     reportInformation(nullptr, foundPath);
     const VersionLibrary versionLibrary;
     if (!versionLibrary.loaded()) {
@@ -135,6 +138,7 @@ int checkVersionOfFile(HWND owner, const Text& folder, const Text& fileName, int
         return 0;
     }
     if (!hasMinimumVersion(*foundPath, first, second, third, fourth)) {
+        // Kept on purpose: also when version.dll could not be loaded.
         reportWarning(owner, "Version Too low");
         return 0;
     }

@@ -31,6 +31,7 @@ int checkInstalledVersion(HWND owner, int version, char* versionText) {
     // The value's presence alone decides: an empty or unreadable text still
     // gives 1, and the buffer then holds the empty text.
     const Text text = readRegistryString(HKEY_LOCAL_MACHINE, keyPath, markerValueName);
+    // Kept on purpose: the text runs into "installed" without a space.
     reportInformation(owner, text + "installed");
     copyToResultBuffer(versionText, text);
     return 1;

@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Builds the release bundle from dist/ and unpacks it into the given folder,
-# checking that it holds exactly the expected files, a readme naming the
-# version, and SHA256SUMS listing every other file with its checksum, and
-# that its libraries are the built ones. The 32-bit stage then loads the
-# unpacked library and checks that it reports the bundle's version.
+# Builds the release bundle from dist/ three times and checks what it holds:
+# exactly the expected files, a readme naming the version, and SHA256SUMS
+# listing every other file with its checksum.
+#  - Signed with a throwaway code-signing certificate made here, its password
+#    given once in a file and once in the environment: every DLL and program
+#    must verify with osslsigncode, SHA-256. The last one is left unpacked in
+#    the given folder, where the 32-bit stage loads the signed library, runs
+#    it and checks that it reports the bundle's version.
+#  - Unsigned, as without --sign: its libraries are the built ones. This one
+#    stays in dist/.
 # Usage: check_bundle.sh PROJECT_ROOT UNPACK_FOLDER
 set -euo pipefail
 root=$1
@@ -47,12 +52,44 @@ unpack_and_check() {
     fi
 }
 
-"$root/scripts/bundle.sh" --no-build
-unpack_and_check "$unpack"
-for program in $programs; do
-    cmp -s "$unpack/$name/$program" "$root/dist/win32/$program" ||
-        fail "the bundled $program is not the built one"
+signer=$(mktemp -d)
+trap 'rm -rf "$signer"' EXIT
+head -c 24 /dev/urandom | base64 >"$signer/password"
+openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=VardoMSICustomActions test signer" \
+    -addext extendedKeyUsage=codeSigning -addext keyUsage=digitalSignature \
+    -keyout "$signer/key.pem" -out "$signer/certificate.pem" 2>/dev/null
+openssl pkcs12 -export -inkey "$signer/key.pem" -in "$signer/certificate.pem" \
+    -passout "file:$signer/password" -out "$signer/signer.pfx"
+for way in file environment; do
+    if [ "$way" = file ]; then
+        "$root/scripts/bundle.sh" --no-build --sign "$signer/signer.pfx" --password-file "$signer/password"
+    else
+        VMSI_SIGN_PASSWORD=$(cat "$signer/password") \
+            "$root/scripts/bundle.sh" --no-build --sign "$signer/signer.pfx"
+    fi
+    unpack_and_check "$unpack"
+    for program in $programs; do
+        if osslsigncode verify -in "$unpack/$name/$program" -CAfile "$signer/certificate.pem" \
+            >"$signer/verified" 2>&1 && grep -q 'Message digest algorithm *: SHA256' "$signer/verified"; then
+            echo "ok: $program is signed, SHA-256 (password from the $way)"
+        else
+            fail "$program does not verify as signed with SHA-256 (password from the $way):"
+            cat "$signer/verified"
+        fi
+    done
 done
+if VMSI_SIGN_PASSWORD=wrong "$root/scripts/bundle.sh" --no-build --sign "$signer/signer.pfx" \
+    >/dev/null 2>&1 || [ -e "$zip" ]; then
+    fail "a wrong password did not fail the bundle, or left one in dist/"
+fi
 
-[ "$failures" -eq 0 ] && echo "ok: $zip holds the $(echo "$expected" | wc -l) expected files"
+"$root/scripts/bundle.sh" --no-build
+unpack_and_check "$unpack.unsigned"
+for program in $programs; do
+    cmp -s "$unpack.unsigned/$name/$program" "$root/dist/win32/$program" ||
+        fail "the unsigned bundle's $program is not the built one"
+done
+rm -rf "$unpack.unsigned"
+
+[ "$failures" -eq 0 ] && echo "ok: $zip holds the $(echo "$expected" | wc -l) expected files, signed or not"
 exit $((failures > 0))

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the release bundle from dist/ three times and checks what it holds:
-# exactly the expected files, a readme naming the version, and SHA256SUMS
-# listing every other file with its checksum.
+# Builds the release bundle from dist/ signed, twice, and unsigned, and checks
+# what it holds each time: exactly the expected files, a readme naming the
+# version, and SHA256SUMS listing every other file with its checksum. A wrong
+# password must fail the bundle.
 #  - Signed with a throwaway code-signing certificate made here, its password
 #    given once in a file and once in the environment: every DLL and program
 #    must verify with osslsigncode, SHA-256. The last one is left unpacked in

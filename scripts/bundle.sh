@@ -61,7 +61,7 @@ cp dist/win32/VardoMSICustomActions.dll dist/win32/VardoMSICustomActionsTrace.dl
    dist/win32/VardoMSICustomActionsMsi.dll dist/win32/vmsi-run.exe \
    dist/win32/VardoMSICustomActions.h dist/win32/VardoMSICustomActions.def \
    dist/win32/libVardoMSICustomActions.dll.a dist/win32/VardoMSICustomActions.lib \
-   docs/actions.md docs/msi.md "$staging/"
+   docs/actions.md docs/msi.md CHANGELOG.md "$staging/"
 sed "s/@VERSION@/$version/g" docs/bundle-readme.txt > "$staging/README.txt"
 
 sign() {

@@ -17,7 +17,8 @@ unpack=$2
 version=$(cat "$root/build/win32/VERSION")
 name="VardoMSICustomActions-$version-win32"
 zip="$root/dist/$name.zip"
-expected="README.txt
+expected="CHANGELOG.md
+README.txt
 SHA256SUMS
 VardoMSICustomActions.def
 VardoMSICustomActions.dll

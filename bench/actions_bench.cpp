@@ -20,23 +20,13 @@
 
 using vmsi::bench::compareSideBySide;
 using vmsi::bench::printResult;
+using vmsi::bench::secondsNow;
 
 namespace {
 
 [[noreturn]] void fail(const std::string& message) {
     std::fprintf(stderr, "vmsi-bench: %s (error %lu)\n", message.c_str(), GetLastError());
     std::exit(1);
-}
-
-double secondsNow() {
-    static const double ticksPerSecond = [] {
-        LARGE_INTEGER frequency;
-        QueryPerformanceFrequency(&frequency);
-        return static_cast<double>(frequency.QuadPart);
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / ticksPerSecond;
 }
 
 template <typename Work>

@@ -3,6 +3,9 @@
 // a drift of the machine's speed weighs on both alike. Each round gives one
 // ratio; a comparison reports the median ratio and its interquartile range.
 //
+// Times are read from QueryPerformanceCounter under Wine and from
+// std::chrono::steady_clock natively.
+//
 // Every comparison prints one line for scripts/bench.sh:
 //   RESULT <id> <median ratio> <lower quartile> <upper quartile>
 //          <library time per operation, µs> <floor time per operation, µs>
@@ -15,7 +18,29 @@
 #include <cstring>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <chrono>
+#endif
+
 namespace vmsi::bench {
+
+inline double secondsNow() {
+#ifdef _WIN32
+    static const double ticksPerSecond = [] {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        return static_cast<double>(frequency.QuadPart);
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / ticksPerSecond;
+#else
+    using Clock = std::chrono::steady_clock;
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+#endif
+}
 
 // The value at the given fraction (0 to 1) of the samples, interpolated
 // between the two nearest when it falls between them.

@@ -1,4 +1,8 @@
 include(${CMAKE_CURRENT_LIST_DIR}/VmsiCodeOptions.cmake)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # Makes the import libraries that the Microsoft linker takes.
+    find_program(VMSI_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
+endif()
 
 # vmsi_library_code(TARGET): the library's compiler options on the target's
 # own sources.
@@ -76,8 +80,16 @@ function(vmsi_add_library name)
     if(NOT ARG_EXPORTS)
         set(ARG_EXPORTS frame/exports.def)
     endif()
+    # ld takes the name that a DLL gives itself in its export table, and
+    # dlltool the name of the DLL that an import library loads, from the
+    # LIBRARY line of the export list: each DLL links a copy that names it.
+    file(READ ${PROJECT_SOURCE_DIR}/${ARG_EXPORTS} listed)
+    string(REGEX REPLACE "(^|\n)LIBRARY[^\n]*\n" "\\1" listed "${listed}")
+    set(def ${CMAKE_CURRENT_BINARY_DIR}/${name}.def)
+    file(GENERATE OUTPUT ${def} CONTENT "LIBRARY ${name}.dll\n${listed}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${ARG_EXPORTS})
     set(sources ${PROJECT_SOURCE_DIR}/frame/library.cpp ${PROJECT_SOURCE_DIR}/${ARG_SINK}
-                ${PROJECT_SOURCE_DIR}/frame/runtime_support.cpp ${PROJECT_SOURCE_DIR}/${ARG_EXPORTS})
+                ${PROJECT_SOURCE_DIR}/frame/runtime_support.cpp ${def})
     foreach(source IN LISTS ARG_SOURCES)
         list(APPEND sources ${PROJECT_SOURCE_DIR}/${source})
     endforeach()
@@ -93,11 +105,15 @@ function(vmsi_add_library name)
     target_link_libraries(${name} PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,vmsi_core>" ${ARG_LIBRARIES})
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
         # ld's own import library would carry the undecorated names, which a
-        # caller compiled against the header (_Name@N) cannot link to.
+        # caller compiled against the header (_Name@N) cannot link to. Both
+        # import libraries, mingw-w64's and the Microsoft linker's, are made
+        # from the export list with --kill-at: the callers' decorated names,
+        # the DLL's undecorated ones. dlltool names its symbols and members
+        # after the output path, so it is given a bare file name.
         add_custom_command(TARGET ${name} POST_BUILD
-            COMMAND ${CMAKE_DLLTOOL} --input-def ${PROJECT_SOURCE_DIR}/${ARG_EXPORTS}
-                    --dllname ${name}.dll --kill-at
-                    --output-lib ${CMAKE_BINARY_DIR}/lib/lib${name}.dll.a
+            COMMAND ${CMAKE_DLLTOOL} --kill-at --input-def ${def} --output-lib lib${name}.dll.a
+            COMMAND ${VMSI_LLVM_DLLTOOL} -m i386 -k -d ${def} -l ${name}.lib
+            WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/lib
             VERBATIM)
     endif()
 endfunction()

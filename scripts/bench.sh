@@ -20,19 +20,19 @@ while [ $# -gt 0 ]; do
 done
 [ "$setup" = 0 ] || scripts/setup.sh
 
-# What the benchmarks need, and nothing else: the shipped library and the
-# empty DLL on both platforms, the 64-bit bench program, and the native
-# build of the path normaliser.
+# What the benchmarks need, and nothing else: the shipped library, the empty
+# DLL and the bench program on both platforms, the 32-bit build of the path
+# normaliser's benchmark, and its native build.
 for platform in win32 win64; do
     scripts/configure.sh "$platform"
-    targets=(VardoMSICustomActions VmsiBenchEmpty)
-    [ "$platform" = win64 ] && targets+=(vmsi-bench)
+    targets=(VardoMSICustomActions VmsiBenchEmpty vmsi-bench)
+    [ "$platform" = win32 ] && targets+=(vmsi-normaliser-bench)
     cmake --build "build/$platform" -j 2 --target "${targets[@]}"
 done
 cmake -S bench/native -B build/native -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/native -j 2
 
-# Stripped copies, as they are shipped, side by side with the bench program.
+# Stripped copies, as they are shipped, side by side with the bench programs.
 work=build/bench
 rm -rf "$work"
 mkdir -p "$work/win32" "$work/win64"
@@ -40,17 +40,48 @@ for dll in VardoMSICustomActions VmsiBenchEmpty; do
     i686-w64-mingw32-strip -o "$work/win32/$dll.dll" "build/win32/bin/$dll.dll"
     x86_64-w64-mingw32-strip -o "$work/win64/$dll.dll" "build/win64/bin/$dll.dll"
 done
+cp build/win32/bin/vmsi-bench.exe build/win32/bin/vmsi-normaliser-bench.exe "$work/win32/"
 cp build/win64/bin/vmsi-bench.exe "$work/win64/"
 
-results=$work/results.txt
-echo "bench: path normaliser (native)"
-build/native/normaliser-bench --rounds "$rounds" >"$results"
-
-echo "bench: library under 64-bit Wine"
 . scripts/wine-env.sh
+
+# The 32-bit rows need 32-bit programs that run at their own speed. Where the
+# kernel cannot run them, scripts/setup.sh has registered qemu-user for them
+# (binfmt_misc) after its test of the 32-bit Wine loader failed; the same
+# test then passes, but every 32-bit process costs about a minute of
+# emulation, and an emulator's figures say nothing of the shipped build.
+unmeasured32=""
+if [ "$(head -n 1 /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null)" = enabled ]; then
+    unmeasured32="32-bit programs run on this machine only through qemu-user, about a minute per process, at the emulator's speed"
+elif ! "$WINE32_LOADER" --version >/dev/null 2>&1; then
+    unmeasured32="32-bit programs do not run on this machine"
+fi
+
+# Each program's RESULT lines, their ids tagged with the build they measure.
+tagged() {
+    local build=$1
+    shift
+    "$@" | sed "s/^RESULT /RESULT $build-/"
+}
+
+results=$work/results.txt
+load_before=$(cut -d' ' -f1 /proc/loadavg)
+echo "bench: path normaliser (native)"
+tagged native build/native/normaliser-bench --rounds "$rounds" >"$results"
+
 start_wine_server
 trap stop_wine_server EXIT
-scripts/wine-run.sh "$work/win64/vmsi-bench.exe" --rounds "$rounds" >>"$results"
+echo "bench: library under 64-bit Wine"
+tagged win64 scripts/wine-run.sh "$work/win64/vmsi-bench.exe" --rounds "$rounds" >>"$results"
+if [ -z "$unmeasured32" ]; then
+    echo "bench: library and path normaliser under 32-bit Wine"
+    tagged win32 scripts/wine-run.sh "$work/win32/vmsi-bench.exe" --rounds "$rounds" >>"$results"
+    tagged win32 scripts/wine-run.sh "$work/win32/vmsi-normaliser-bench.exe" --rounds "$rounds" \
+        >>"$results"
+else
+    echo "bench: 32-bit rows not measured: $unmeasured32"
+fi
+load_after=$(cut -d' ' -f1 /proc/loadavg)
 
 # Size and imports of the 32-bit DLLs: the same figure for every "round".
 imports() { i686-w64-mingw32-objdump -p "$1" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort; }
@@ -68,9 +99,14 @@ table=$work/table.md
     echo "<!-- The table up to the end marker is written by scripts/bench.sh. -->"
     echo
     echo "Run of $(date -u +%Y-%m-%d) on $(nproc) cores ($(uname -m)), $("$WINE64" --version 2>/dev/null || echo Wine)," \
-        "$rounds rounds; spread is the interquartile range of the per-round ratios."
+        "$rounds rounds; spread is the interquartile range of the per-round ratios." \
+        "Load average (1 minute) $load_before at the start, $load_after at the end."
+    if [ -n "$unmeasured32" ]; then
+        echo
+        echo "The 32-bit rows were not measured: $unmeasured32."
+    fi
     echo
-    awk -f bench/table.awk "$results"
+    awk -v unmeasured32="$unmeasured32" -f bench/table.awk "$results"
     echo
     echo "<!-- end of the generated table -->"
 } >"$table"

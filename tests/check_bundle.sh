@@ -1,38 +1,97 @@
 #!/usr/bin/env bash
-# Builds the release bundle from dist/ and unpacks it into the given folder,
-# checking that it holds exactly what it should. The 32-bit stage then loads
-# the unpacked library and checks that it reports the bundle's version.
+# Builds the release bundle from dist/ signed, twice, and unsigned, and checks
+# what it holds each time: exactly the expected files, a readme naming the
+# version, and SHA256SUMS listing every other file with its checksum. A wrong
+# password must fail the bundle.
+#  - Signed with a throwaway code-signing certificate made here, its password
+#    given once in a file and once in the environment: every DLL and program
+#    must verify with osslsigncode, SHA-256. The last one is left unpacked in
+#    the given folder, where the 32-bit stage loads the signed library, runs
+#    it and checks that it reports the bundle's version.
+#  - Unsigned, as without --sign: its libraries are the built ones. This one
+#    stays in dist/.
 # Usage: check_bundle.sh PROJECT_ROOT UNPACK_FOLDER
 set -euo pipefail
 root=$1
 unpack=$2
-"$root/scripts/bundle.sh" --no-build
 version=$(cat "$root/build/win32/VERSION")
 name="VardoMSICustomActions-$version-win32"
 zip="$root/dist/$name.zip"
-rm -rf "$unpack"
-mkdir -p "$unpack"
-unzip -q "$zip" -d "$unpack"
-
-expected="README.txt
+expected="CHANGELOG.md
+README.txt
+SHA256SUMS
 VardoMSICustomActions.def
 VardoMSICustomActions.dll
 VardoMSICustomActions.h
+VardoMSICustomActions.lib
 VardoMSICustomActionsMsi.dll
 VardoMSICustomActionsTrace.dll
 actions.md
 libVardoMSICustomActions.dll.a
 msi.md
 vmsi-run.exe"
-actual=$(cd "$unpack/$name" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
-if [ "$actual" != "$expected" ]; then
-    echo "FAILED: $zip holds:"; echo "$actual"; echo "expected:"; echo "$expected"
-    exit 1
-fi
-grep -q "VardoMSICustomActions $version " "$unpack/$name/README.txt" ||
-    { echo "FAILED: README.txt does not name version $version"; exit 1; }
-for library in VardoMSICustomActions VardoMSICustomActionsMsi; do
-    cmp -s "$unpack/$name/$library.dll" "$root/dist/win32/$library.dll" ||
-        { echo "FAILED: the bundled $library.dll is not the built one"; exit 1; }
+programs="VardoMSICustomActions.dll VardoMSICustomActionsMsi.dll VardoMSICustomActionsTrace.dll vmsi-run.exe"
+failures=0
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+
+# unpack_and_check FOLDER: unpacks the bundle in dist/ into FOLDER.
+unpack_and_check() {
+    local folder=$1 actual listed
+    rm -rf "$folder"
+    mkdir -p "$folder"
+    unzip -q "$zip" -d "$folder"
+    actual=$(cd "$folder/$name" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+    if [ "$actual" != "$expected" ]; then
+        fail "$zip holds: $(echo $actual); expected: $(echo $expected)"
+    fi
+    grep -q "VardoMSICustomActions $version " "$folder/$name/README.txt" ||
+        fail "README.txt does not name version $version"
+    listed=$(sed 's/^[0-9a-f]\{64\}  //' "$folder/$name/SHA256SUMS")
+    if [ "$listed" != "$(grep -vx SHA256SUMS <<<"$expected")" ]; then
+        fail "SHA256SUMS lists $(echo $listed)"
+    elif ! (cd "$folder/$name" && sha256sum --quiet -c SHA256SUMS); then
+        fail "SHA256SUMS does not match the files"
+    fi
+}
+
+signer=$(mktemp -d)
+trap 'rm -rf "$signer"' EXIT
+head -c 24 /dev/urandom | base64 >"$signer/password"
+openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=VardoMSICustomActions test signer" \
+    -addext extendedKeyUsage=codeSigning -addext keyUsage=digitalSignature \
+    -keyout "$signer/key.pem" -out "$signer/certificate.pem" 2>/dev/null
+openssl pkcs12 -export -inkey "$signer/key.pem" -in "$signer/certificate.pem" \
+    -passout "file:$signer/password" -out "$signer/signer.pfx"
+for way in file environment; do
+    if [ "$way" = file ]; then
+        "$root/scripts/bundle.sh" --no-build --sign "$signer/signer.pfx" --password-file "$signer/password"
+    else
+        VMSI_SIGN_PASSWORD=$(cat "$signer/password") \
+            "$root/scripts/bundle.sh" --no-build --sign "$signer/signer.pfx"
+    fi
+    unpack_and_check "$unpack"
+    for program in $programs; do
+        if osslsigncode verify -in "$unpack/$name/$program" -CAfile "$signer/certificate.pem" \
+            >"$signer/verified" 2>&1 && grep -q 'Message digest algorithm *: SHA256' "$signer/verified"; then
+            echo "ok: $program is signed, SHA-256 (password from the $way)"
+        else
+            fail "$program does not verify as signed with SHA-256 (password from the $way):"
+            cat "$signer/verified"
+        fi
+    done
 done
-echo "ok: $zip holds the $(echo "$expected" | wc -l) expected files"
+if VMSI_SIGN_PASSWORD=wrong "$root/scripts/bundle.sh" --no-build --sign "$signer/signer.pfx" \
+    >/dev/null 2>&1 || [ -e "$zip" ]; then
+    fail "a wrong password did not fail the bundle, or left one in dist/"
+fi
+
+"$root/scripts/bundle.sh" --no-build
+unpack_and_check "$unpack.unsigned"
+for program in $programs; do
+    cmp -s "$unpack.unsigned/$name/$program" "$root/dist/win32/$program" ||
+        fail "the unsigned bundle's $program is not the built one"
+done
+rm -rf "$unpack.unsigned"
+
+[ "$failures" -eq 0 ] && echo "ok: $zip holds the $(echo "$expected" | wc -l) expected files, signed or not"
+exit $((failures > 0))

@@ -76,7 +76,7 @@ TEST(PathNormaliser, AgreesWithRepeatedPairHalvingOnRandomPaths) {
 
 TEST(PathNormaliser, AgreesWithRepeatedPairHalvingOnLongPaths) {
     // Long texts put runs, their ends and double-byte characters at every
-    // place of the word-wise scan, across the boundaries of its words.
+    // place of the block-wise scan, across the boundaries of its blocks.
     std::mt19937 random(20261208);
     const char* const pieces[] = {
         "a", "\\", "\\\\", "\\\\\\\\\\\\\\\\\\", "\x95\x5C", "\x95", "\xE0", "Program Files", "C:"};
@@ -91,6 +91,23 @@ TEST(PathNormaliser, AgreesWithRepeatedPairHalvingOnLongPaths) {
             << "input: " << path;
         ASSERT_EQ(normalisePath(path, noLeadBytes), test::normaliseByRule(path, noLeadBytes))
             << "input: " << path;
+    }
+}
+
+TEST(PathNormaliser, AgreesWithRepeatedPairHalvingOnEveryPatternOfA16ByteBlock) {
+    // The scan takes 16 bytes at a time and gathers the kept ones in two
+    // lanes of 8: every pattern of backslashes in a block, with and without a
+    // run going on into it from the block before.
+    for (const char before : {'a', '\\'}) {
+        for (unsigned pattern = 0; pattern < 0x10000; ++pattern) {
+            std::string path(15, 'a');
+            path += before;
+            for (int place = 0; place < 16; ++place) {
+                path += (pattern >> place & 1) != 0 ? '\\' : 'a';
+            }
+            ASSERT_EQ(normalise(path), test::normaliseByRule(path, noLeadBytes))
+                << "input: " << path;
+        }
     }
 }
 

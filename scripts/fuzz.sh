@@ -9,7 +9,7 @@
 # run fuzzes and checks alike and none leaves anything behind.
 #   scripts/fuzz.sh [--fresh] [SECONDS]
 set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$(dirname "${BASH_SOURCE[0]}")/root.sh"
 out="$root/build/fuzz"
 corpora="$out/corpus"
 mkdir -p "$out"

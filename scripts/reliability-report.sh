@@ -4,7 +4,7 @@
 # it), run after scripts/test.sh.
 #   scripts/reliability-report.sh [LOG] [OUTPUT]
 set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$(dirname "${BASH_SOURCE[0]}")/root.sh"
 log="${1:-$root/build/win64/Testing/Temporary/LastTest.log}"
 output="${2:-$root/docs/reliability.md}"
 [ -f "$log" ] || { echo "no test log at $log: run scripts/test.sh first" >&2; exit 1; }

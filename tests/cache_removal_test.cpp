@@ -77,7 +77,7 @@ protected:
 
 } // namespace
 
-TEST_F(CacheRemovalTest, RemovesFilesOfEveryMarkAndThenTheFolder) {
+TEST_F(CacheRemovalTest, RemovesFilesOfEveryAttributeAndThenTheFolder) {
     putInCache("plain.dat");
     putInCache("readonly.dat", FILE_ATTRIBUTE_READONLY);
     putInCache("hidden.dat", FILE_ATTRIBUTE_HIDDEN);

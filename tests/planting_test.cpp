@@ -15,25 +15,9 @@
 #include <functional>
 
 using namespace vmsi;
+using test::PlantedFile;
 
 namespace {
-
-// A file planted for the life of the object, then removed with its record.
-class PlantedFile {
-public:
-    PlantedFile(const std::string& from, const std::string& path) : path_(path) {
-        test::copyFileOrFail(from, path);
-    }
-    ~PlantedFile() {
-        test::removeTree(path_);
-        test::removeTree(path_ + ".record");
-    }
-    const std::string& path() const { return path_; }
-    bool ran() const { return test::readFile(path_ + ".record").has_value(); }
-
-private:
-    std::string path_;
-};
 
 using LaunchFunction = int(__stdcall*)(HWND, const char*, const char*, const char*);
 using ConversionFunction = int(__stdcall*)(HWND, const char*, const char*, const char*,

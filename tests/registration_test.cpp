@@ -10,6 +10,7 @@
 
 using namespace vmsi;
 using test::info;
+using test::PlantedFile;
 using test::Report;
 using test::takeReports;
 using test::warning;
@@ -41,22 +42,6 @@ public:
 
 private:
     const char* name_;
-};
-
-// A file planted for the life of the object, then removed.
-class PlantedFile {
-public:
-    PlantedFile(const std::string& from, const std::string& path) : path_(path) {
-        test::copyFileOrFail(from, path);
-    }
-    ~PlantedFile() {
-        test::removeTree(path_);
-        test::removeTree(path_ + ".record");
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
 };
 
 class RegisterTest : public ::testing::Test {

@@ -32,9 +32,10 @@ public:
         if (!module_) {
             return;
         }
-        getInfoSize_ = function<decltype(&GetFileVersionInfoSizeA)>("GetFileVersionInfoSizeA");
-        getInfo_ = function<decltype(&GetFileVersionInfoA)>("GetFileVersionInfoA");
-        queryValue_ = function<decltype(&VerQueryValueA)>("VerQueryValueA");
+        getInfoSize_ =
+            exportOf<decltype(&GetFileVersionInfoSizeA)>(module_.get(), "GetFileVersionInfoSizeA");
+        getInfo_ = exportOf<decltype(&GetFileVersionInfoA)>(module_.get(), "GetFileVersionInfoA");
+        queryValue_ = exportOf<decltype(&VerQueryValueA)>(module_.get(), "VerQueryValueA");
     }
 
     bool loaded() const {
@@ -64,12 +65,6 @@ public:
     }
 
 private:
-    template <typename Function>
-    Function function(const char* name) const {
-        return reinterpret_cast<Function>(
-            reinterpret_cast<void*>(GetProcAddress(module_.get(), name)));
-    }
-
     LoadedModule module_;
     decltype(&GetFileVersionInfoSizeA) getInfoSize_ = nullptr;
     decltype(&GetFileVersionInfoA) getInfo_ = nullptr;

@@ -100,7 +100,8 @@ FileHandle holdEntry(const EntryPlace& place, DWORD access, bool& writeAttribute
     return held;
 }
 
-DWORD deleteAt(const EntryPlace& place, FolderAttributes folderAttributes, DeletionObserver* observer) {
+DWORD deleteAt(const EntryPlace& place, FolderAttributes folderAttributes,
+               DeletionObserver* observer) {
     if (observer != nullptr) {
         observer->entryFound(place.path);
     }
@@ -192,10 +193,9 @@ HeldFolder holdFolder(const Text& path) {
     }
     const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     if (ntdll != nullptr) {
-        folder.openRelative = reinterpret_cast<decltype(&NtCreateFile)>(
-            reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
-        folder.errorOfStatus = reinterpret_cast<decltype(&RtlNtStatusToDosError)>(
-            reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+        folder.openRelative = exportOf<decltype(&NtCreateFile)>(ntdll, "NtCreateFile");
+        folder.errorOfStatus =
+            exportOf<decltype(&RtlNtStatusToDosError)>(ntdll, "RtlNtStatusToDosError");
     }
     if (folder.errorOfStatus == nullptr) {
         folder.openRelative = nullptr;
@@ -326,7 +326,8 @@ DWORD deleteEntry(const Text& path, FolderAttributes folderAttributes, DeletionO
 }
 
 DWORD deleteEntryIn(const HeldFolder& folder, const wchar_t* name, DWORD nameBytes,
-                    const Text& path, FolderAttributes folderAttributes, DeletionObserver* observer) {
+                    const Text& path, FolderAttributes folderAttributes,
+                    DeletionObserver* observer) {
     if (nameBytes == 0 || nameBytes > 0xFFFE) {
         return ERROR_INVALID_NAME; // no entry of the folder has such a name
     }

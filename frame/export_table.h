@@ -7,6 +7,7 @@
 // built DLL, so none of them can drift from it.
 #pragma once
 
+#include "handles.h"
 #include "text.h"
 
 #include <windows.h>
@@ -159,13 +160,6 @@ constexpr const ExportDescription* findExport(std::string_view name) {
         }
     }
     return nullptr;
-}
-
-// The export of that name in a loaded module, as the function type the
-// caller names; null when the module has none.
-template <typename Function = FARPROC>
-Function exportOf(HMODULE module, const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
 // One argument as an installer passes it: a text, possibly null, or an int.

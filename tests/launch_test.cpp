@@ -1,7 +1,7 @@
 // Opening a file through the shell and starting a program and waiting for
 // it, with the recorder program standing in for what is started.
 #include "child_processes.h"
-#include "export_table.h"
+#include "handles.h"
 #include "launch.h"
 #include "recorded_reports.h"
 #include "scratch.h"

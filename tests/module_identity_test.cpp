@@ -1,6 +1,6 @@
 // The library's identity: its own path and file version, as the real DLLs
 // report them through GetDLLNameAndVersion.
-#include "export_table.h"
+#include "handles.h"
 #include "module_identity.h"
 #include "scratch.h"
 

@@ -2,7 +2,7 @@
 // sources written here, installed with the prefix's own msiexec, each action
 // checked by what it did, by its result properties and by its texts in the
 // verbose log.
-#include "export_table.h"
+#include "handles.h"
 #include "machine_keys.h"
 #include "msi_package.h"
 #include "scratch.h"

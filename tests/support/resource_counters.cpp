@@ -1,6 +1,6 @@
 #include "resource_counters.h"
 
-#include "export_table.h"
+#include "handles.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #include "unix_links.h"
 
-#include "export_table.h"
+#include "handles.h"
 #include "scratch.h"
 
 #include <gtest/gtest.h>

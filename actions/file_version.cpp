@@ -32,9 +32,10 @@ public:
         if (!module_) {
             return;
         }
-        getInfoSize_ = function<decltype(&GetFileVersionInfoSizeA)>("GetFileVersionInfoSizeA");
-        getInfo_ = function<decltype(&GetFileVersionInfoA)>("GetFileVersionInfoA");
-        queryValue_ = function<decltype(&VerQueryValueA)>("VerQueryValueA");
+        getInfoSize_ =
+            exportOf<decltype(&GetFileVersionInfoSizeA)>(module_.get(), "GetFileVersionInfoSizeA");
+        getInfo_ = exportOf<decltype(&GetFileVersionInfoA)>(module_.get(), "GetFileVersionInfoA");
+        queryValue_ = exportOf<decltype(&VerQueryValueA)>(module_.get(), "VerQueryValueA");
     }
 
     bool loaded() const {
@@ -64,12 +65,6 @@ public:
     }
 
 private:
-    template <typename Function>
-    Function function(const char* name) const {
-        return reinterpret_cast<Function>(
-            reinterpret_cast<void*>(GetProcAddress(module_.get(), name)));
-    }
-
     LoadedModule module_;
     decltype(&GetFileVersionInfoSizeA) getInfoSize_ = nullptr;
     decltype(&GetFileVersionInfoA) getInfo_ = nullptr;
@@ -86,6 +81,8 @@ DWORD packedVersionWord(int moreSignificant, int lessSignificant) {
 } // namespace
 
 std::optional<Text> findFile(const Text& searchName, SearchPathFunction searchPath) {
+    // Kept on purpose: the search reports with a null owner window, not the
+    // caller's.
     reportInformation(nullptr, "Searching for File: " + searchName);
     // A path that does not fit the buffer is answered with the size it needs;
     // the search is made again with that much room, so the path whose version
@@ -108,6 +105,7 @@ std::optional<Text> findFile(const Text& searchName, SearchPathFunction searchPa
 }
 
 bool hasMinimumVersion(const Text& foundPath, int first, int second, int third, int fourth) {
+    // Kept on purpose: a null owner window, as in findFile.
     reportInformation(nullptr, foundPath);
     const VersionLibrary versionLibrary;
     if (!versionLibrary.loaded()) {
@@ -135,6 +133,7 @@ int checkVersionOfFile(HWND owner, const Text& folder, const Text& fileName, int
         return 0;
     }
     if (!hasMinimumVersion(*foundPath, first, second, third, fourth)) {
+        // Kept on purpose: also when version.dll could not be loaded.
         reportWarning(owner, "Version Too low");
         return 0;
     }

@@ -9,7 +9,6 @@
 #include "registry.h"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 namespace vmsi {
@@ -99,21 +98,17 @@ int checkIfAppInstalled(HWND owner, const Text& programName) {
                       entry.receive()) != ERROR_SUCCESS) {
         return 0;
     }
-    char data[MAX_PATH];
-    DWORD size = sizeof data;
-    DWORD type = REG_NONE;
-    if (RegQueryValueExA(entry.get(), "", nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
-        ERROR_SUCCESS) {
+    // Read into MAX_PATH bytes: longer data fails the read like a missing
+    // value.
+    const std::optional<RegistryText> value = readRegistryText(entry.get(), "", MAX_PATH);
+    if (!value) {
         return 0;
     }
-    // Data stored without a terminating zero ends with the last byte read;
-    // nothing past it is looked at.
-    const std::size_t read = std::min<std::size_t>(size, sizeof data);
-    Text programPath(data, strnlen(data, read));
     // Entries name their program as a command would: Windows' own often
     // through %ProgramFiles% (REG_EXPAND_SZ), some in double quotes. Any
     // other type is taken as it stands.
-    if (type == REG_EXPAND_SZ) {
+    Text programPath = value->text;
+    if (value->type == REG_EXPAND_SZ) {
         programPath = expandedReferences(programPath);
     }
     programPath = withoutEnclosingQuotes(programPath);

@@ -120,13 +120,13 @@ int removeDesktopShortcut(HWND owner, int allUsersMode, const Text& shortcutFile
         reportWarning(owner, "Could not find shortcut");
         return 0;
     }
-    // Read-only, hidden and system marks are cleared so that such a file is
+    // Read-only, hidden and system attributes are cleared so that such a file is
     // deleted like any other, and stay cleared when the deletion is refused.
     // A folder (the desktop itself, for an empty name) keeps its attributes:
     // it cannot be deleted here, and would otherwise be left changed by the
     // failure. A link is deleted as the link, and a link to a folder kept:
     // neither is ever followed.
-    const DWORD error = deleteEntry(target, FolderMarks::Keep);
+    const DWORD error = deleteEntry(target, FolderAttributes::Keep);
     if (error != ERROR_SUCCESS) {
         reportWarning(owner, "Error Deleting Shortcut: GetLastError = " + std::to_string(error));
         return 0;

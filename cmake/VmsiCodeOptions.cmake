@@ -14,3 +14,12 @@
 # a Pentium Pro unless told. Nothing else beyond that may be assumed without a
 # check at run time.
 set(VMSI_LIBRARY_COMPILE_OPTIONS -Os -fno-exceptions -ffunction-sections -fdata-sections -msse2)
+
+# The one C++ standard of every build: the library, its tests and tools,
+# GoogleTest, and the native fuzz build (scripts/fuzz.sh reads it here).
+# C++20: from it on, libstdc++'s std::string is compiled into the code that
+# uses it, instead of coming whole, with its exception handling, out of the
+# C++ runtime library (which the DLLs do not link).
+set(CMAKE_CXX_STANDARD 20)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)

@@ -8,10 +8,6 @@ endif()
 # own sources.
 function(vmsi_library_code target)
     target_compile_options(${target} PRIVATE ${VMSI_LIBRARY_COMPILE_OPTIONS})
-    # C++20: from it on, libstdc++'s std::string is compiled into the code
-    # that uses it, instead of coming whole, with its exception handling,
-    # out of the C++ runtime library (which the DLLs do not link).
-    set_target_properties(${target} PROPERTIES CXX_STANDARD 20)
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
         # On 32-bit Windows the DWARF unwind tables serve C++ exceptions only
         # (the system's own stack walks never read them). The linker keeps

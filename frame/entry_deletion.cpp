@@ -100,7 +100,8 @@ FileHandle holdEntry(const EntryPlace& place, DWORD access, bool& writeAttribute
     return held;
 }
 
-DWORD deleteAt(const EntryPlace& place, FolderMarks folderMarks, DeletionObserver* observer) {
+DWORD deleteAt(const EntryPlace& place, FolderAttributes folderAttributes,
+               DeletionObserver* observer) {
     if (observer != nullptr) {
         observer->entryFound(place.path);
     }
@@ -116,11 +117,11 @@ DWORD deleteAt(const EntryPlace& place, FolderMarks folderMarks, DeletionObserve
     bool writeAttributes = false;
     FileHandle held = holdEntry(place, DELETE, writeAttributes);
     // Deletion is what is refused for an entry that someone holds without
-    // sharing it, or whose access list forbids it; its marks are reset all
+    // sharing it, or whose access list forbids it; its attributes are reset all
     // the same, as they would be before DeleteFileA, through a handle that
     // asks for attributes alone (and so holds nothing against a rival: only
     // an ordinary file or folder, as the handle and the path both show it,
-    // has its marks reset).
+    // has its attributes reset).
     const DWORD deletionRefused = held ? ERROR_SUCCESS : GetLastError();
     if (!held) {
         held = holdEntry(place, 0, writeAttributes);
@@ -142,7 +143,7 @@ DWORD deleteAt(const EntryPlace& place, FolderMarks folderMarks, DeletionObserve
         // target's.
         return deletionRefused != ERROR_SUCCESS ? deletionRefused : deleteThrough(held.get());
     case EntryKind::Folder:
-        if (folderMarks == FolderMarks::Reset && writeAttributes) {
+        if (folderAttributes == FolderAttributes::Reset && writeAttributes) {
             resetAttributesThrough(held.get());
         }
         return ERROR_ACCESS_DENIED;
@@ -192,10 +193,9 @@ HeldFolder holdFolder(const Text& path) {
     }
     const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     if (ntdll != nullptr) {
-        folder.openRelative = reinterpret_cast<decltype(&NtCreateFile)>(
-            reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
-        folder.errorOfStatus = reinterpret_cast<decltype(&RtlNtStatusToDosError)>(
-            reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+        folder.openRelative = exportOf<decltype(&NtCreateFile)>(ntdll, "NtCreateFile");
+        folder.errorOfStatus =
+            exportOf<decltype(&RtlNtStatusToDosError)>(ntdll, "RtlNtStatusToDosError");
     }
     if (folder.errorOfStatus == nullptr) {
         folder.openRelative = nullptr;
@@ -321,18 +321,19 @@ bool isPlainEntryName(const Text& name) {
     return name.find_first_not_of(". ") != Text::npos && !holdsAnyOf(name, "\\/:*?\"<>|");
 }
 
-DWORD deleteEntry(const Text& path, FolderMarks folderMarks, DeletionObserver* observer) {
-    return deleteAt(EntryPlace{path}, folderMarks, observer);
+DWORD deleteEntry(const Text& path, FolderAttributes folderAttributes, DeletionObserver* observer) {
+    return deleteAt(EntryPlace{path}, folderAttributes, observer);
 }
 
 DWORD deleteEntryIn(const HeldFolder& folder, const wchar_t* name, DWORD nameBytes,
-                    const Text& path, FolderMarks folderMarks, DeletionObserver* observer) {
+                    const Text& path, FolderAttributes folderAttributes,
+                    DeletionObserver* observer) {
     if (nameBytes == 0 || nameBytes > 0xFFFE) {
         return ERROR_INVALID_NAME; // no entry of the folder has such a name
     }
     const USHORT bytes = static_cast<USHORT>(nameBytes);
     const EntryPlace place{path, &folder, UNICODE_STRING{bytes, bytes, const_cast<PWSTR>(name)}};
-    return deleteAt(place, folderMarks, observer);
+    return deleteAt(place, folderAttributes, observer);
 }
 
 } // namespace vmsi

@@ -2,9 +2,10 @@
 // at, without a window in which a rival could swap the entry for a link, and
 // without reaching outside the folder.
 //
-// An entry is opened once, without following a final link
-// (FILE_FLAG_OPEN_REPARSE_POINT) and without delete sharing, so that nobody
-// can rename or replace it while it is held. Most entries are plain files,
+// Held, here and wherever the word is used: open without delete sharing,
+// so that nobody can rename, delete or replace the entry while the handle
+// lives. An entry is held once, without following a final link
+// (FILE_FLAG_OPEN_REPARSE_POINT). Most entries are plain files,
 // and for them that one open asks the platform to delete the entry when it
 // is closed and to refuse folders, as DeleteFileA does. Anything else
 // (read-only, a folder, in use) is opened again to be examined: what it is
@@ -70,8 +71,7 @@ struct WindowsStandIns {
 };
 extern WindowsStandIns windowsStandIns;
 
-// A folder held open without delete sharing: it cannot be renamed, deleted
-// or replaced by a link while the object lives. Invalid when the folder
+// A held folder, for the life of the object. Invalid when the folder
 // could not be opened. writeAttributes says whether its attributes may be
 // reset through it, removable whether it may be removed through it. Its
 // entries are opened relative to its handle, which only ntdll's NtCreateFile
@@ -133,7 +133,7 @@ bool holdsAnyOf(const Text& text, const char* bytes);
 // without separators, drive colons, wildcards, quotes or pipes.
 bool isPlainEntryName(const Text& name);
 
-enum class FolderMarks {
+enum class FolderAttributes {
     Reset, // a folder entry has its attributes reset before it is kept
     Keep,  // a folder entry is left exactly as it is
 };
@@ -141,18 +141,20 @@ enum class FolderMarks {
 // Deletes the entry at path as DeleteFileA would, after resetting its
 // attributes to normal (so read-only, hidden and system files go like any
 // other), but never through a link: a link to a file is deleted as the link,
-// a link to a folder and a folder are kept (and a folder's marks reset when
-// asked). An entry whose deletion is refused (in use, or by its access list)
-// stays but still loses its marks. Returns ERROR_SUCCESS, or the error the
+// a link to a folder and a folder are kept (and a folder's attributes reset
+// when asked). An entry whose deletion is refused (in use, or by its access
+// list) stays but still loses its attributes. Returns ERROR_SUCCESS, or the error the
 // deletion met: the platform's own (ERROR_SHARING_VIOLATION for an entry in
 // use), or ERROR_ACCESS_DENIED for a folder or a link to one, as DeleteFileA
 // gives.
-DWORD deleteEntry(const Text& path, FolderMarks folderMarks, DeletionObserver* observer = nullptr);
+DWORD deleteEntry(const Text& path, FolderAttributes folderAttributes,
+                  DeletionObserver* observer = nullptr);
 
 // The same for the entry of that (UTF-16) name in a held folder, opened
 // relative to the folder's handle; path is its path, for the observer and
 // the check of what Wine opened.
 DWORD deleteEntryIn(const HeldFolder& folder, const wchar_t* name, DWORD nameBytes,
-                    const Text& path, FolderMarks folderMarks, DeletionObserver* observer);
+                    const Text& path, FolderAttributes folderAttributes,
+                    DeletionObserver* observer);
 
 } // namespace vmsi

@@ -83,6 +83,13 @@ struct LoadedModuleTraits {
     static void close(Value module) { FreeLibrary(module); }
 };
 
+// The export of that name in a loaded module, as the function type the
+// caller names; null when the module has none.
+template <typename Function = FARPROC>
+Function exportOf(HMODULE module, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
 using RegistryKey = UniqueHandle<RegistryKeyTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using KernelHandle = UniqueHandle<KernelHandleTraits>;

@@ -2,9 +2,36 @@
 
 #include "handles.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace vmsi {
+
+std::optional<RegistryText> readRegistryText(HKEY key, const Text& valueName, DWORD bufferSize) {
+    std::vector<char> data(bufferSize);
+    RegistryText value;
+    DWORD written = bufferSize;
+    if (RegQueryValueExA(key, valueName.c_str(), nullptr, &value.type,
+                         reinterpret_cast<BYTE*>(data.data()), &written) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    // Only what the query wrote is looked at: data stored without a NUL
+    // ends with its last byte.
+    value.text.assign(data.begin(), data.begin() + std::min(written, bufferSize));
+    value.text.resize(std::min(value.text.find('\0'), value.text.size()));
+    return value;
+}
+
+std::optional<RegistryText> readRegistryText(HKEY key, const Text& valueName) {
+    // The value may have changed between the two queries: a value that grew
+    // fails the second like a missing one.
+    DWORD size = 0;
+    if (RegQueryValueExA(key, valueName.c_str(), nullptr, nullptr, nullptr, &size) !=
+        ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return readRegistryText(key, valueName, size);
+}
 
 Text readRegistryString(HKEY root, const Text& keyPath, const Text& valueName) {
     RegistryKey key;
@@ -12,25 +39,17 @@ Text readRegistryString(HKEY root, const Text& keyPath, const Text& valueName) {
         ERROR_SUCCESS) {
         return Text();
     }
-    DWORD size = 0;
-    if (RegQueryValueExA(key.get(), valueName.c_str(), nullptr, nullptr, nullptr, &size) !=
+    return readRegistryText(key.get(), valueName).value_or(RegistryText()).text;
+}
+
+bool registryValueExists(HKEY root, const Text& keyPath, const Text& valueName) {
+    RegistryKey key;
+    if (RegOpenKeyExA(root, keyPath.c_str(), 0, registryReadAccess, key.receive()) !=
         ERROR_SUCCESS) {
-        return Text();
+        return false;
     }
-    std::vector<char> data(size);
-    DWORD written = size;
-    // The value may have changed between the two queries: only what the
-    // second one wrote is used, and nothing at all when it failed.
-    if (size == 0 ||
-        RegQueryValueExA(key.get(), valueName.c_str(), nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(data.data()), &written) != ERROR_SUCCESS) {
-        return Text();
-    }
-    if (written > size) {
-        written = size;
-    }
-    Text text(data.data(), written);
-    return text.substr(0, text.find('\0'));
+    return RegQueryValueExA(key.get(), valueName.c_str(), nullptr, nullptr, nullptr, nullptr) ==
+           ERROR_SUCCESS;
 }
 
 namespace {

@@ -7,15 +7,33 @@
 
 #include <windows.h>
 
+#include <optional>
+
 namespace vmsi {
 
 constexpr REGSAM registryReadAccess = KEY_READ;                   // 0x20019
 constexpr REGSAM registryWriteProbeAccess = KEY_READ | KEY_WRITE; // 0x2001F
 
-// One value of a key, whatever its type, as text up to its first NUL byte.
-// Data without a NUL ends with the last byte actually read; REG_EXPAND_SZ
-// data keeps its environment references unexpanded.
+// One value of an open key, whatever its type, as text up to its first NUL
+// byte, and its type. Data without a NUL ends with the last byte actually
+// read; REG_EXPAND_SZ data keeps its environment references unexpanded.
+// Nothing when the value cannot be read.
+struct RegistryText {
+    Text text;
+    DWORD type = REG_NONE;
+};
+std::optional<RegistryText> readRegistryText(HKEY key, const Text& valueName);
+// The same read into a buffer of bufferSize bytes: longer data fails the
+// read (ERROR_MORE_DATA) like a missing value.
+std::optional<RegistryText> readRegistryText(HKEY key, const Text& valueName, DWORD bufferSize);
+
+// The value of root\keyPath as text, of any length; the empty text when the
+// key or the value cannot be read.
 Text readRegistryString(HKEY root, const Text& keyPath, const Text& valueName);
+
+// Whether the key opens for reading and holds a value of that name, of any
+// type; neither its type nor its data is looked at.
+bool registryValueExists(HKEY root, const Text& keyPath, const Text& valueName);
 
 // The well-known folders, by the number the installer's tables use for them.
 enum class ShellFolderKind : int {

@@ -104,11 +104,12 @@ void removeEntry(HWND owner, const Text& folder, const HeldFolder& cacheFolder,
     const Text path = folder + "\\" + name;
     if (wideName == L".") {
         // The cache folder itself loses its read-only, hidden and system
-        // marks, through the handle that holds it; it cannot be deleted as a
+        // attributes, through the handle that holds it; it cannot be deleted as a
         // file.
         if (cacheFolder.writeAttributes) {
             resetAttributesThrough(cacheFolder.handle.get());
         }
+        // Kept on purpose: "." is reported as a file that could not be deleted.
         reportWarning(owner, "Unable to delete file: " + path);
         return;
     }
@@ -118,10 +119,10 @@ void removeEntry(HWND owner, const Text& folder, const HeldFolder& cacheFolder,
     // an entry is never acted on. Other entries are opened relative to the
     // held folder, under their own name, so that what is deleted lies in it.
     // Subfolders, links to folders and files in use stay; subfolders lose
-    // their marks; links are never followed.
+    // their attributes; links are never followed.
     if (!isPlainEntryName(name) ||
-        deleteEntryIn(cacheFolder, entry.FileName, entry.FileNameLength, path, FolderMarks::Reset,
-                      observer) != ERROR_SUCCESS) {
+        deleteEntryIn(cacheFolder, entry.FileName, entry.FileNameLength, path,
+                      FolderAttributes::Reset, observer) != ERROR_SUCCESS) {
         reportWarning(owner, "Unable to delete file: " + path);
     }
 }
@@ -160,14 +161,14 @@ int removeCacheFolder(HWND owner, const Text& parentFolder, const Text& cacheFol
         reportWarning(owner, "Cache folder must lie below its parent, Exiting");
         return 0;
     }
-    // Further marks (read-only, hidden, archive) do not matter.
+    // Further attributes (read-only, hidden, archive) do not matter.
     const DWORD attributes = pathAttributes(cacheFolder);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         reportWarning(owner, "Directory Doesn't exist: " + cacheFolder);
         return 0;
     }
-    // Held from here on without delete sharing, so that it cannot be renamed
-    // or replaced by a link while its entries are deleted; what it is, and
+    // Held from here on (entry_deletion.h), so that it cannot be renamed or
+    // replaced by a link while its entries are deleted; what it is, and
     // where, is read once it is held.
     HeldFolder held = holdFolder(cacheFolder);
     if (!held.handle) {
@@ -194,6 +195,7 @@ int removeCacheFolder(HWND owner, const Text& parentFolder, const Text& cacheFol
     // Removed through the same hold, never by path; tried whatever was left
     // behind. The folder goes when the hold ends.
     if (!held.removable || deleteThrough(held.handle.get()) != ERROR_SUCCESS) {
+        // Kept on purpose: the text runs into the path without a space.
         reportWarning(owner, "Unable to remove directory" + cacheFolder);
     }
     return 0;

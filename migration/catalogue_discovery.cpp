@@ -7,8 +7,6 @@
 #include "registry.h"
 #include "result_buffer.h"
 
-#include <algorithm>
-
 namespace vmsi {
 
 namespace {
@@ -82,20 +80,15 @@ Text probeRegistryCatalogue(HWND owner, const RegistryCatalogueCandidate& candid
         ERROR_SUCCESS) {
         return Text();
     }
-    // Data longer than the buffer fails the read (ERROR_MORE_DATA), like a
-    // missing value; the type is not asked for, so data of any type is text.
-    char installFolder[installFolderBufferSize];
-    DWORD size = sizeof installFolder;
-    if (RegQueryValueExA(key.get(), candidate.valueName, nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(installFolder), &size) != ERROR_SUCCESS) {
+    // Data longer than the buffer fails the read, like a missing value; the
+    // type is not looked at, so data of any type is text.
+    const std::optional<RegistryText> folder =
+        readRegistryText(key.get(), candidate.valueName, installFolderBufferSize);
+    if (!folder) {
         reportWarning(owner, "Registry Error");
         return Text();
     }
-    // Data stored without a terminating zero ends with the last byte read.
-    Text folder(installFolder, std::min<DWORD>(size, sizeof installFolder));
-    folder = folder.substr(0, folder.find('\0'));
-
-    const Text path = normalisePath(folder + candidate.relativePath);
+    const Text path = normalisePath(folder->text + candidate.relativePath);
     if (!pathExists(path)) {
         reportInformation(owner, "Did not find database: " + path);
         return Text();

@@ -2,7 +2,6 @@
 
 #include "VardoMSICustomActions.h"
 #include "diagnostics.h"
-#include "handles.h"
 #include "registry.h"
 #include "result_buffer.h"
 
@@ -11,23 +10,16 @@
 namespace vmsi {
 
 namespace {
+
 constexpr const char* markerValueName = "Version";
-}
 
-bool registryValueExists(HKEY root, const Text& keyPath, const Text& valueName) {
-    RegistryKey key;
-    if (RegOpenKeyExA(root, keyPath.c_str(), 0, registryReadAccess, key.receive()) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    return RegQueryValueExA(key.get(), valueName.c_str(), nullptr, nullptr, nullptr, nullptr) ==
-           ERROR_SUCCESS;
-}
-
-// The number in decimal, with a minus sign when negative, as "%i" writes it.
+// "Software\Vardo\QLMKInternalVersion\Version<n>", n as a signed decimal, as
+// "%i" writes it.
 Text versionMarkerKeyPath(int version) {
     return "Software\\Vardo\\QLMKInternalVersion\\Version" + std::to_string(version);
 }
+
+} // namespace
 
 int checkInstalledVersion(HWND owner, int version, char* versionText) {
     const Text keyPath = versionMarkerKeyPath(version);
@@ -39,6 +31,7 @@ int checkInstalledVersion(HWND owner, int version, char* versionText) {
     // The value's presence alone decides: an empty or unreadable text still
     // gives 1, and the buffer then holds the empty text.
     const Text text = readRegistryString(HKEY_LOCAL_MACHINE, keyPath, markerValueName);
+    // Kept on purpose: the text runs into "installed" without a space.
     reportInformation(owner, text + "installed");
     copyToResultBuffer(versionText, text);
     return 1;

@@ -8,13 +8,6 @@
 
 namespace vmsi {
 
-// Whether the key opens for reading and holds a value of that name, of any
-// type; neither its type nor its data is looked at.
-bool registryValueExists(HKEY root, const Text& keyPath, const Text& valueName);
-
-// "Software\Vardo\QLMKInternalVersion\Version<n>", n as a signed decimal.
-Text versionMarkerKeyPath(int version);
-
 // 1 when the marker value "Version" exists; its text then goes into the
 // result buffer (MAX_PATH bytes, cut to fit; a null buffer is not written).
 // 0 when it does not, and the buffer is left alone.

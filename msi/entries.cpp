@@ -14,20 +14,20 @@
 #include "shortcuts.h"
 #include "version_marker.h"
 
+using vmsi::findExport;
 using vmsi::msi::Arguments;
-using vmsi::msi::describedExport;
 using vmsi::msi::EntryDescription;
 using vmsi::msi::runEntry;
 
 extern "C" UINT __stdcall MsiLaunch(MSIHANDLE session) {
-    static constexpr EntryDescription entry{"MsiLaunch", describedExport("VMSI_Launch"), nullptr};
+    static constexpr EntryDescription entry{"MsiLaunch", *findExport("VMSI_Launch"), nullptr};
     return runEntry(session, entry, [](const Arguments& a, char*) {
         return vmsi::launchThroughShell(nullptr, a.text(0), a.text(1), a.text(2));
     });
 }
 
 extern "C" UINT __stdcall MsiLaunchWait(MSIHANDLE session) {
-    static constexpr EntryDescription entry{"MsiLaunchWait", describedExport("VMSI_LaunchWait"),
+    static constexpr EntryDescription entry{"MsiLaunchWait", *findExport("VMSI_LaunchWait"),
                                             nullptr};
     return runEntry(session, entry, [](const Arguments& a, char*) {
         return vmsi::launchAndWait(nullptr, a.text(0), a.text(1), a.text(2));
@@ -35,8 +35,7 @@ extern "C" UINT __stdcall MsiLaunchWait(MSIHANDLE session) {
 }
 
 extern "C" UINT __stdcall MsiRegister(MSIHANDLE session) {
-    static constexpr EntryDescription entry{"MsiRegister", describedExport("VMSI_Register"),
-                                            nullptr};
+    static constexpr EntryDescription entry{"MsiRegister", *findExport("VMSI_Register"), nullptr};
     return runEntry(session, entry, [](const Arguments& a, char*) {
         return vmsi::registerComponent(nullptr, a.text(0), a.text(1), a.text(2));
     });
@@ -44,7 +43,7 @@ extern "C" UINT __stdcall MsiRegister(MSIHANDLE session) {
 
 extern "C" UINT __stdcall MsiCheckIfAppInstalled(MSIHANDLE session) {
     static constexpr EntryDescription entry{"MsiCheckIfAppInstalled",
-                                            describedExport("VMSI_CheckIfAppInstalled"), nullptr};
+                                            *findExport("VMSI_CheckIfAppInstalled"), nullptr};
     return runEntry(session, entry, [](const Arguments& a, char*) {
         return vmsi::checkIfAppInstalled(nullptr, a.text(0));
     });
@@ -52,7 +51,7 @@ extern "C" UINT __stdcall MsiCheckIfAppInstalled(MSIHANDLE session) {
 
 extern "C" UINT __stdcall MsiCheckVersionOfFile(MSIHANDLE session) {
     static constexpr EntryDescription entry{"MsiCheckVersionOfFile",
-                                            describedExport("VMSI_CheckVersionOfFile"), nullptr};
+                                            *findExport("VMSI_CheckVersionOfFile"), nullptr};
     return runEntry(session, entry, [](const Arguments& a, char*) {
         return vmsi::checkVersionOfFile(nullptr, a.text(0), a.text(1), a.integer(2), a.integer(3),
                                         a.integer(4), a.integer(5));
@@ -61,7 +60,7 @@ extern "C" UINT __stdcall MsiCheckVersionOfFile(MSIHANDLE session) {
 
 extern "C" UINT __stdcall MsiCreateDesktopShortcut(MSIHANDLE session) {
     static constexpr EntryDescription entry{"MsiCreateDesktopShortcut",
-                                            describedExport("VMSI_CreateDesktopShortcut"), nullptr};
+                                            *findExport("VMSI_CreateDesktopShortcut"), nullptr};
     return runEntry(session, entry, [](const Arguments& a, char*) {
         return vmsi::createDesktopShortcut(nullptr, a.integer(0), a.text(1), a.text(2));
     });
@@ -69,22 +68,22 @@ extern "C" UINT __stdcall MsiCreateDesktopShortcut(MSIHANDLE session) {
 
 extern "C" UINT __stdcall MsiRemoveDesktopShortcut(MSIHANDLE session) {
     static constexpr EntryDescription entry{"MsiRemoveDesktopShortcut",
-                                            describedExport("VMSI_RemoveDesktopShortcut"), nullptr};
+                                            *findExport("VMSI_RemoveDesktopShortcut"), nullptr};
     return runEntry(session, entry, [](const Arguments& a, char*) {
         return vmsi::removeDesktopShortcut(nullptr, a.integer(0), a.text(1));
     });
 }
 
 extern "C" UINT __stdcall MsiCheckForQLMKDB(MSIHANDLE session) {
-    static constexpr EntryDescription entry{"MsiCheckForQLMKDB",
-                                            describedExport("VMSI_CheckForQLMKDB"), "DATABASEPATH"};
+    static constexpr EntryDescription entry{"MsiCheckForQLMKDB", *findExport("VMSI_CheckForQLMKDB"),
+                                            "DATABASEPATH"};
     return runEntry(session, entry, [](const Arguments&, char* databasePath) {
         return vmsi::findEarlierCatalogue(nullptr, databasePath);
     });
 }
 
 extern "C" UINT __stdcall MsiCheckForQLMK(MSIHANDLE session) {
-    static constexpr EntryDescription entry{"MsiCheckForQLMK", describedExport("VMSI_CheckForQLMK"),
+    static constexpr EntryDescription entry{"MsiCheckForQLMK", *findExport("VMSI_CheckForQLMK"),
                                             "VERSIONTEXT"};
     return runEntry(session, entry, [](const Arguments& a, char* versionText) {
         return vmsi::checkInstalledVersion(nullptr, a.integer(0), versionText);
@@ -93,15 +92,15 @@ extern "C" UINT __stdcall MsiCheckForQLMK(MSIHANDLE session) {
 
 extern "C" UINT __stdcall MsiLaunchDbMigrate(MSIHANDLE session) {
     static constexpr EntryDescription entry{"MsiLaunchDbMigrate",
-                                            describedExport("VMSI_LaunchDbMigrate"), nullptr};
+                                            *findExport("VMSI_LaunchDbMigrate"), nullptr};
     return runEntry(session, entry, [](const Arguments& a, char*) {
         return vmsi::convertCatalogue(nullptr, a.text(0), a.text(1), a.text(2), a.text(3));
     });
 }
 
 extern "C" UINT __stdcall MsiWriteFavorites(MSIHANDLE session) {
-    static constexpr EntryDescription entry{"MsiWriteFavorites",
-                                            describedExport("VMSI_WriteFavorites"), nullptr};
+    static constexpr EntryDescription entry{"MsiWriteFavorites", *findExport("VMSI_WriteFavorites"),
+                                            nullptr};
     return runEntry(session, entry, [](const Arguments& a, char*) {
         return vmsi::writeFavourites(nullptr, a.text(0), a.text(1), a.text(2));
     });
@@ -109,7 +108,7 @@ extern "C" UINT __stdcall MsiWriteFavorites(MSIHANDLE session) {
 
 extern "C" UINT __stdcall MsiRemoveQLMKCache(MSIHANDLE session) {
     static constexpr EntryDescription entry{"MsiRemoveQLMKCache",
-                                            describedExport("VMSI_RemoveQLMKCache"), nullptr};
+                                            *findExport("VMSI_RemoveQLMKCache"), nullptr};
     return runEntry(session, entry, [](const Arguments& a, char*) {
         return vmsi::removeCacheFolder(nullptr, a.text(0), a.text(1));
     });

@@ -12,8 +12,6 @@ namespace vmsi::msi {
 
 namespace {
 
-using tools::ArgumentType;
-
 Text upperCase(Text text) {
     for (char& c : text) {
         if (c >= 'a' && c <= 'z') {
@@ -67,7 +65,7 @@ public:
         for (std::size_t i = 0; i < action_.argumentCount; ++i) {
             GivenArgument& argument = (*given)[i];
             int value = 0;
-            if (action_.arguments[i].type == ArgumentType::Integer && !argument.text.empty()) {
+            if (action_.arguments[i].kind == ArgumentKind::Integer && !argument.text.empty()) {
                 const std::optional<int> parsed = parseDecimalInteger(argument.text);
                 if (!parsed) {
                     reportWarning(
@@ -156,7 +154,7 @@ private:
 
     const Session& session_;
     const EntryDescription& entry_;
-    const tools::ExportDescription& action_;
+    const ExportDescription& action_;
     const Text propertyStem_;
     const bool fromScript_;
     std::optional<GivenArgument> failRequest_;

@@ -4,8 +4,6 @@
 // properties and tells the installer whether to go on.
 #pragma once
 
-#include <cstdlib>
-
 #include "export_table.h"
 #include "text.h"
 
@@ -13,7 +11,6 @@
 
 #include <msi.h>
 
-#include <string_view>
 #include <vector>
 
 namespace vmsi::msi {
@@ -38,21 +35,9 @@ using ActionCall = int (*)(const Arguments& arguments, char* resultBuffer);
 
 struct EntryDescription {
     const char* name; // the export, also the stem of its property names
-    const tools::ExportDescription& action;
+    const ExportDescription& action;
     const char* resultTextName; // buffer actions: the property suffix of the text handed back
 };
-
-// The action runner's description of an export; a name it lacks does not
-// compile where this is evaluated as a constant.
-constexpr const tools::ExportDescription& describedExport(std::string_view name) {
-    for (const tools::ExportDescription& description : tools::exportTable) {
-        if (name == description.name) {
-            return description;
-        }
-    }
-    // Not a constant expression: a name the table lacks fails to compile.
-    std::abort();
-}
 
 // ERROR_SUCCESS, or ERROR_INSTALL_FAILURE when the action gave 0 and the
 // package asked for that to fail the installation.

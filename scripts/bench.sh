@@ -5,7 +5,7 @@
 # Not part of scripts/test.sh.
 #   scripts/bench.sh [--no-setup] [--rounds N]
 set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$(dirname "${BASH_SOURCE[0]}")/root.sh"
 cd "$root"
 
 setup=1

@@ -3,7 +3,7 @@
 # lays the results out under dist/win32 and dist/win64.
 #   scripts/build.sh [--no-setup]
 set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$(dirname "${BASH_SOURCE[0]}")/root.sh"
 cd "$root"
 [ "${1:-}" = "--no-setup" ] || scripts/setup.sh
 

@@ -19,7 +19,7 @@
 # holds its own time): its entries are in name order and carry the time
 # SOURCE_DATE_EPOCH, or else the time of the last commit.
 set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$(dirname "${BASH_SOURCE[0]}")/root.sh"
 cd "$root"
 
 usage() {

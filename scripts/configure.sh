@@ -3,7 +3,7 @@
 # the same sources) the one way that the build, test and bench commands share.
 #   scripts/configure.sh win32|win64
 set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$(dirname "${BASH_SOURCE[0]}")/root.sh"
 cd "$root"
 case ${1:-} in
     win32) toolchain=cmake/toolchain-i686-w64-mingw32.cmake ;;

@@ -6,7 +6,7 @@
 # loads the library's trace variant and prints every step and result.
 #   scripts/demo.sh [--no-build]
 set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$(dirname "${BASH_SOURCE[0]}")/root.sh"
 cd "$root"
 if [ "${1:-}" != "--no-build" ]; then
     scripts/setup.sh

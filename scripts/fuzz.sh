@@ -9,7 +9,7 @@
 # run fuzzes and checks alike and none leaves anything behind.
 #   scripts/fuzz.sh [--fresh] [SECONDS]
 set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$(dirname "${BASH_SOURCE[0]}")/root.sh"
 out="$root/build/fuzz"
 corpora="$out/corpus"
 mkdir -p "$out"
@@ -23,7 +23,8 @@ seconds="${1:-600}"
 fuzz="$root/tests/fuzz"
 cxx="${CXX:-clang++}"
 
-common=(-std=c++17 -I"$root/frame" -I"$root/tests/support" -I"$fuzz")
+standard=$(sed -n 's/^set(CMAKE_CXX_STANDARD \([0-9]*\))$/c++\1/p' "$root/cmake/VmsiCodeOptions.cmake")
+common=(-std="$standard" -I"$root/frame" -I"$root/tests/support" -I"$fuzz")
 sanitised=("${common[@]}" -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
 "$cxx" "${sanitised[@]}" -o "$out/path-normaliser-fuzzer" \
     "$fuzz/path_normaliser_fuzzer.cpp" "$root/frame/path_normaliser.cpp"

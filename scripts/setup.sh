@@ -4,8 +4,7 @@
 # creates the project's own Wine prefix. Safe to run again: every step first
 # checks whether it is already done.
 set -euo pipefail
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-. "$here/wine-env.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -4,7 +4,7 @@
 # The user's home folder must be left exactly as it was found.
 #   scripts/test.sh [ctest arguments...]
 set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$(dirname "${BASH_SOURCE[0]}")/root.sh"
 cd "$root"
 . scripts/wine-env.sh
 home_before=$(home_snapshot)

@@ -1,7 +1,7 @@
 # Sourced by the project's scripts: where the project's Wine prefix lives and
 # how to start and stop its server. Never touches ~/.wine.
-project_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-export WINEPREFIX="${VMSI_WINEPREFIX:-$project_root/.wine-prefix}"
+. "$(dirname "${BASH_SOURCE[0]}")/root.sh"
+export WINEPREFIX="${VMSI_WINEPREFIX:-$root/.wine-prefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko install prompts: nothing here needs them, and a headless
 # machine cannot answer them. No menu builder: it writes launchers and MIME
@@ -56,7 +56,7 @@ home_snapshot() {
         .local/share/icons .config/menus .cache/wine .wine; do
         [ -e "$HOME/$place" ] && echo "present: ~/$place"
     done
-    find "$HOME" -xdev -mindepth 1 \( -path "$project_root" -o -path "$HOME/.*" \) -prune \
+    find "$HOME" -xdev -mindepth 1 \( -path "$root" -o -path "$HOME/.*" \) -prune \
         -o -printf '%y %s %T@ %p\n' 2>/dev/null | sort
     for place in .local/share/applications .local/share/mime .local/share/desktop-directories \
         .local/share/icons .config/menus .cache/wine .wine; do
@@ -71,7 +71,7 @@ home_snapshot() {
 # environment, not from the registry (its Nls\CodePage ACP value is
 # ignored), so the prefix comes with a Japanese locale compiled into it and
 # used through LOCPATH: no system locale has to be installed.
-CP932_WINEPREFIX="${VMSI_CP932_WINEPREFIX:-$project_root/.wine-prefix-cp932}"
+CP932_WINEPREFIX="${VMSI_CP932_WINEPREFIX:-$root/.wine-prefix-cp932}"
 
 # Made once from the main prefix, which takes seconds where a new prefix takes
 # minutes, and kept; the marker says it finished.

@@ -77,7 +77,7 @@ protected:
 
 } // namespace
 
-TEST_F(CacheRemovalTest, RemovesFilesOfEveryMarkAndThenTheFolder) {
+TEST_F(CacheRemovalTest, RemovesFilesOfEveryAttributeAndThenTheFolder) {
     putInCache("plain.dat");
     putInCache("readonly.dat", FILE_ATTRIBUTE_READONLY);
     putInCache("hidden.dat", FILE_ATTRIBUTE_HIDDEN);
@@ -104,7 +104,7 @@ TEST_F(CacheRemovalTest, WhatCannotBeDeletedStaysAndIsReported) {
     EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), "Cache"), 0);
     EXPECT_FALSE(exists(cache() + "\\file.dat"));
     EXPECT_EQ(test::readFile(cache() + "\\Sub\\inner.dat"), "inner");
-    // Tried like a file, the subfolder has lost its mark.
+    // Tried like a file, the subfolder has lost its attributes.
     EXPECT_EQ(GetFileAttributesA((cache() + "\\Sub").c_str()), DWORD{FILE_ATTRIBUTE_DIRECTORY});
     EXPECT_EQ(takeReports(), reportsKeeping("Sub"));
     expectNothingChangedOutsideTheCache();
@@ -118,7 +118,7 @@ TEST_F(CacheRemovalTest, WhatCannotBeDeletedStaysAndIsReported) {
     EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), "Cache"), 0);
     CloseHandle(busy);
     EXPECT_TRUE(exists(cache() + "\\busy.dat"));
-    // What stays has lost its marks all the same.
+    // What stays has lost its attributes all the same.
     EXPECT_EQ(GetFileAttributesA((cache() + "\\busy.dat").c_str()) &
                   (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
               0u);
@@ -128,9 +128,9 @@ TEST_F(CacheRemovalTest, WhatCannotBeDeletedStaysAndIsReported) {
     EXPECT_EQ(reports[3], warning("Unable to remove directory" + cache(), owner));
 }
 
-TEST_F(CacheRemovalTest, MarksOnTheCacheFolderItselfDoNotKeepItAlive) {
-    // Wine keeps no read-only mark on a folder (it reads back without it);
-    // the hidden mark stays, and "." takes it off like any mark.
+TEST_F(CacheRemovalTest, AttributesOfTheCacheFolderItselfDoNotKeepItAlive) {
+    // Wine keeps no read-only attribute on a folder (it reads back without
+    // it); the hidden one stays, and "." takes it off like any other.
     SetFileAttributesA(cache().c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     ASSERT_TRUE(GetFileAttributesA(cache().c_str()) & FILE_ATTRIBUTE_HIDDEN);
     test::makeFolders(cache() + "\\Sub");
@@ -258,7 +258,7 @@ TEST_F(CacheRemovalTest, ALinkedEntryIsNeverFollowed) {
 
     EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), "Cache"), 0);
     // Deleting a link to a folder as a file fails; the link and the cache
-    // folder stay, and the target keeps its marks and its file.
+    // folder stay, and the target keeps its attributes and its file.
     EXPECT_EQ(takeReports(), reportsKeeping("Linked"));
     EXPECT_FALSE(exists(cache() + "\\file.dat"));
     expectNothingChangedOutsideTheCache();
@@ -326,7 +326,7 @@ private:
 
 TEST_F(CacheRemovalTest, AnEntrySwappedForALinkAfterItWasFoundIsNeverFollowed) {
     // The link's target is an empty hidden folder: acted on through the
-    // link, it would lose its mark, and deleted through the link it would be
+    // link, it would lose its attribute, and deleted through the link it would be
     // gone (both are what Wine 8 does to a link's target when the link is
     // opened, whatever FILE_FLAG_OPEN_REPARSE_POINT says).
     test::makeFolders(scratch_ / "Outside\\Empty");

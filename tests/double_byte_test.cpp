@@ -25,10 +25,6 @@ const Text so = "\x83\x5C";   // ソ
 const Text nou = "\x94\x5C";  // 能
 const Text juu = "\x8F\x5C";  // 十
 
-bool platformLeadByte(unsigned char byte) {
-    return IsDBCSLeadByte(byte) != FALSE;
-}
-
 class DoubleByteCodePage : public ::testing::Test {
 protected:
     DoubleByteCodePage() : scratch_("double-byte") {}

@@ -1,6 +1,7 @@
 // Opening a file through the shell and starting a program and waiting for
 // it, with the recorder program standing in for what is started.
 #include "child_processes.h"
+#include "handles.h"
 #include "launch.h"
 #include "recorded_reports.h"
 #include "scratch.h"
@@ -159,10 +160,8 @@ TEST_F(LaunchTest, ExportsTakeNullTextsAsEmptyTexts) {
     HMODULE module = LoadLibraryA(test::besideThisProgram("VardoMSICustomActions.dll").c_str());
     ASSERT_NE(module, nullptr);
     using LaunchFunction = int(__stdcall*)(HWND, const char*, const char*, const char*);
-    auto launch = reinterpret_cast<LaunchFunction>(
-        reinterpret_cast<void*>(GetProcAddress(module, "VMSI_Launch")));
-    auto launchWait = reinterpret_cast<LaunchFunction>(
-        reinterpret_cast<void*>(GetProcAddress(module, "VMSI_LaunchWait")));
+    auto launch = exportOf<LaunchFunction>(module, "VMSI_Launch");
+    auto launchWait = exportOf<LaunchFunction>(module, "VMSI_LaunchWait");
     ASSERT_NE(launch, nullptr);
     ASSERT_NE(launchWait, nullptr);
 

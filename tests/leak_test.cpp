@@ -14,7 +14,6 @@
 // must stay within 1 in 100 calls.
 #include "action_bench.h"
 #include "child_processes.h"
-#include "export_calls.h"
 #include "resource_counters.h"
 #include "shipped_library.h"
 
@@ -25,8 +24,6 @@
 
 using namespace vmsi;
 using namespace vmsi::test;
-using tools::ExportDescription;
-using tools::ExportKind;
 
 namespace {
 
@@ -41,15 +38,6 @@ constexpr long long heapAllowance = 8 * 1024;
 constexpr long long privateAllowance = 256 * 1024;
 
 constexpr const char* installation = "Software\\Vardo\\Quillmark\\4.0";
-
-const ExportDescription& exportNamed(const Text& name) {
-    for (const ExportDescription& description : tools::exportTable) {
-        if (name == description.name) {
-            return description;
-        }
-    }
-    throw std::logic_error("no export " + name);
-}
 
 // One action's two calls and what puts the bench back after them.
 struct LeakCase {
@@ -130,24 +118,14 @@ public:
                 }
             }
         }
-        std::vector<Slot> slots = {0};
-        for (std::size_t i = 0; i < action_.argumentCount; ++i) {
-            slots.push_back(
-                action_.arguments[i].type == tools::ArgumentType::Integer ? arguments[i].integer
-                : arguments[i].isNull                                     ? 0
-                                      : reinterpret_cast<Slot>(arguments[i].text.c_str()));
-        }
-        if (action_.kind == ExportKind::BufferAction) {
-            slots.push_back(reinterpret_cast<Slot>(buffer_));
-        }
-        return callAction(address_, slots);
+        return callExport(address_, action_, arguments, buffer_);
     }
 
 private:
     const ExportDescription& action_;
     FARPROC address_;
     std::vector<ArgumentValue> baseline_;
-    char buffer_[MAX_PATH] = {};
+    char buffer_[documentedResultBufferSize] = {};
 };
 
 struct Held {
@@ -241,7 +219,7 @@ TEST(Leaks, NoActionKeepsAHandleOrMemoryOnAnyPath) {
 
     for (const LeakCase& leakCase : cases) {
         SCOPED_TRACE(leakCase.action);
-        const ExportDescription& action = exportNamed(leakCase.action);
+        const ExportDescription& action = *findExport(leakCase.action);
         Caller caller(library, bench, action);
         // The failing call of the actions whose second call fails is the
         // baseline call itself, made once more before the bench is put back.

@@ -1,5 +1,6 @@
 // The library's identity: its own path and file version, as the real DLLs
 // report them through GetDLLNameAndVersion.
+#include "handles.h"
 #include "module_identity.h"
 #include "scratch.h"
 
@@ -19,11 +20,6 @@ struct Identity {
     std::string path;
     std::string version;
 };
-
-template <typename Function>
-Function exportOf(HMODULE module, const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
 
 // Loads a DLL by its full path, asks it for its identity and unloads it.
 Identity identityOf(const std::string& dllPath) {

@@ -2,6 +2,7 @@
 // sources written here, installed with the prefix's own msiexec, each action
 // checked by what it did, by its result properties and by its texts in the
 // verbose log.
+#include "handles.h"
 #include "machine_keys.h"
 #include "msi_package.h"
 #include "scratch.h"
@@ -383,8 +384,7 @@ TEST(MsiEntryLibrary, FreesItsThreadSlotWhenUnloaded) {
     for (int load = 0; load < 3; ++load) {
         HMODULE library = LoadLibraryA(besideThisProgram("VardoMSICustomActionsMsi.dll").c_str());
         ASSERT_NE(library, nullptr);
-        const auto entry = reinterpret_cast<UINT(__stdcall*)(MSIHANDLE)>(
-            reinterpret_cast<void*>(GetProcAddress(library, "MsiCheckForQLMK")));
+        const auto entry = vmsi::exportOf<UINT(__stdcall*)(MSIHANDLE)>(library, "MsiCheckForQLMK");
         ASSERT_NE(entry, nullptr);
         entry(0); // no session: nothing is read or logged, but the slot is taken
         FreeLibrary(library);

@@ -15,25 +15,9 @@
 #include <functional>
 
 using namespace vmsi;
+using test::PlantedFile;
 
 namespace {
-
-// A file planted for the life of the object, then removed with its record.
-class PlantedFile {
-public:
-    PlantedFile(const std::string& from, const std::string& path) : path_(path) {
-        test::copyFileOrFail(from, path);
-    }
-    ~PlantedFile() {
-        test::removeTree(path_);
-        test::removeTree(path_ + ".record");
-    }
-    const std::string& path() const { return path_; }
-    bool ran() const { return test::readFile(path_ + ".record").has_value(); }
-
-private:
-    std::string path_;
-};
 
 using LaunchFunction = int(__stdcall*)(HWND, const char*, const char*, const char*);
 using ConversionFunction = int(__stdcall*)(HWND, const char*, const char*, const char*,
@@ -210,8 +194,7 @@ TEST(Planting, TheVersionCheckAsksForTheSystemsVersionLibraryOnly) {
     HMODULE module = LoadLibraryA(test::besideThisProgram("VardoMSICustomActions.dll").c_str());
     ASSERT_NE(module, nullptr);
     using CheckVersionOfFile = int(__stdcall*)(HWND, const char*, const char*, int, int, int, int);
-    const auto check = reinterpret_cast<CheckVersionOfFile>(
-        reinterpret_cast<void*>(GetProcAddress(module, "VMSI_CheckVersionOfFile")));
+    const auto check = exportOf<CheckVersionOfFile>(module, "VMSI_CheckVersionOfFile");
     ASSERT_NE(check, nullptr);
     {
         LibraryRequests requests(module);

@@ -8,10 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include <tlhelp32.h>
-
 using namespace vmsi;
 using test::info;
+using test::PlantedFile;
 using test::Report;
 using test::takeReports;
 using test::warning;
@@ -25,23 +24,6 @@ std::string systemFolder() {
     char folder[MAX_PATH];
     const UINT length = GetSystemDirectoryA(folder, sizeof folder);
     return std::string(folder, length);
-}
-
-int runningRegistrationTools() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        ADD_FAILURE() << "no process snapshot: error " << GetLastError();
-        return -1;
-    }
-    int count = 0;
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more;
-         more = Process32Next(snapshot, &entry)) {
-        count += lstrcmpiA(entry.szExeFile, "regsvr32.exe") == 0;
-    }
-    CloseHandle(snapshot);
-    return count;
 }
 
 // The tool is not waited for by the action; the tests wait for it to be gone
@@ -60,22 +42,6 @@ public:
 
 private:
     const char* name_;
-};
-
-// A file planted for the life of the object, then removed.
-class PlantedFile {
-public:
-    PlantedFile(const std::string& from, const std::string& path) : path_(path) {
-        test::copyFileOrFail(from, path);
-    }
-    ~PlantedFile() {
-        test::removeTree(path_);
-        test::removeTree(path_ + ".record");
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
 };
 
 class RegisterTest : public ::testing::Test {
@@ -170,7 +136,8 @@ TEST_F(RegisterTest, AMissingFileIsReportedAndStartsNothing) {
                   warning("That file doesn't exist", owner),
               }));
     for (int look = 0; look < 10; ++look) {
-        ASSERT_EQ(runningRegistrationTools(), 0) << "a registration tool was started";
+        ASSERT_EQ(test::runningProcessesNamed("regsvr32.exe"), 0)
+            << "a registration tool was started";
         Sleep(50);
     }
 }
@@ -200,7 +167,7 @@ TEST_F(RegisterTest, ACommandLineThePlatformCannotTakeStartsNothing) {
                        owner),
                   warning("CreateProcess failed.", owner),
               }));
-    EXPECT_EQ(runningRegistrationTools(), 0);
+    EXPECT_EQ(test::runningProcessesNamed("regsvr32.exe"), 0);
 }
 
 TEST_F(RegisterTest, OptionsOtherThanTheToolsOwnSwitchesStartNothing) {
@@ -222,7 +189,7 @@ TEST_F(RegisterTest, OptionsOtherThanTheToolsOwnSwitchesStartNothing) {
                 warning("Options must be regsvr32 switches: " + options, owner),
             }));
     }
-    EXPECT_EQ(runningRegistrationTools(), 0);
+    EXPECT_EQ(test::runningProcessesNamed("regsvr32.exe"), 0);
 
     // Every switch of the tool, in either case, - for /, among spaces.
     const std::string options = "  -S /u  /N -i /I:user\\x ";
@@ -253,7 +220,7 @@ TEST_F(RegisterTest, TheExportTakesNullAndOverlongTextsWithoutHarm) {
         EXPECT_EQ(registerExport(nullptr, "/s", folder().c_str(), text.c_str()), 0) << length;
         EXPECT_EQ(registerExport(nullptr, "/s", text.c_str(), "comp.dll"), 0) << length;
     }
-    EXPECT_EQ(runningRegistrationTools(), 0);
+    EXPECT_EQ(test::runningProcessesNamed("regsvr32.exe"), 0);
 
     // A null options text is the empty one.
     EXPECT_EQ(registerExport(nullptr, nullptr, folder().c_str(), "VmsiSelfRegistering.dll"), 1);

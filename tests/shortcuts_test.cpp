@@ -357,7 +357,7 @@ TEST_F(ShortcutTest, ARefusedDeletionAndAFatVolumeAreHandledAsOnWindows) {
     test::writeFile(shortcut, "user shortcut");
     ASSERT_TRUE(SetFileAttributesA(shortcut.c_str(), readOnlyAndHidden));
     {
-        // Refused, the deletion leaves the marks reset all the same.
+        // Refused, the deletion leaves the attributes reset all the same.
         test::StandInForWindows windows(windowsStandIns.createFile, &deletionRefusedByAccessList);
         EXPECT_EQ(removeDesktopShortcut(owner, 0, "Quillmark.lnk"), 0);
         EXPECT_EQ(takeReports().back(),

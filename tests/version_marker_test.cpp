@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstdio>
 #include <string>
+#include <utility>
 
 using namespace vmsi;
 using test::info;
@@ -80,13 +80,21 @@ TEST(VersionMarker, AMissingMarkerGivesZeroAndTheSameTextForEveryVersion) {
     EXPECT_EQ(check(5).result, 1);
 }
 
-TEST(VersionMarker, NamesTheMarkerKeyAsPercentIWritesTheVersion) {
-    // The C runtime's printf is the reference for the number's text.
-    for (int version : {0, 4, 10, 409, -1, -40, INT_MAX, INT_MIN}) {
-        char expected[64];
-        std::snprintf(expected, sizeof expected, "Software\\Vardo\\QLMKInternalVersion\\Version%i",
-                      version);
-        EXPECT_EQ(versionMarkerKeyPath(version), expected);
+TEST(VersionMarker, FindsTheMarkerNamedByTheVersionInSignedDecimal) {
+    takeReports();
+    const std::pair<int, const char*> keys[] = {
+        {0, "Version0"},
+        {409, "Version409"},
+        {-40, "Version-40"},
+        {INT_MAX, "Version2147483647"},
+        {INT_MIN, "Version-2147483648"},
+    };
+    for (const auto& [version, key] : keys) {
+        test::MachineRegistryKey marker(markers + key);
+        marker.setString("Version", key);
+        const Answer answer = check(version);
+        EXPECT_EQ(answer.result, 1) << key;
+        EXPECT_EQ(answer.text, key);
     }
 }
 

@@ -8,6 +8,7 @@
 // Exit status: 0 when the action returned 1, 1 when it returned 0, 2 on a
 // usage error.
 #include "export_table.h"
+#include "handles.h"
 
 #include <windows.h>
 
@@ -16,14 +17,14 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
-using namespace vmsi::tools;
+using namespace vmsi;
 
 namespace {
 
@@ -31,23 +32,16 @@ constexpr int exitUsage = 2;
 constexpr std::size_t resultBufferSize = 64 * 1024;
 // The buffer is filled with this byte and has no zero in it, so a written
 // buffer is one that holds a terminating zero afterwards.
-constexpr unsigned char unwrittenByte = 0xA5;
+constexpr char unwrittenByte = '\xA5';
 
-using Word = std::intptr_t;
-
-const char* typeName(ArgumentType type) {
-    return type == ArgumentType::Text ? "text" : "integer";
-}
+using Identity = void(__stdcall*)(std::string& path, std::string& version);
 
 std::string argumentList(const ExportDescription& description) {
     std::string list;
     for (std::size_t i = 0; i < description.argumentCount; ++i) {
-        if (i > 0) {
-            list += ' ';
-        }
-        list += description.arguments[i].name;
-        list += ':';
-        list += typeName(description.arguments[i].type);
+        const ArgumentDescription& argument = description.arguments[i];
+        list += std::string(i > 0 ? " " : "") + argument.name + ":" +
+                (argument.kind == ArgumentKind::Text ? "text" : "integer");
     }
     return list;
 }
@@ -87,24 +81,14 @@ void printList() {
     }
 }
 
-const ExportDescription* findExport(const std::string& name) {
-    for (const ExportDescription& description : exportTable) {
-        if (name == description.name) {
-            return &description;
-        }
-    }
-    return nullptr;
-}
-
-bool parseInteger(const char* text, int& value) {
+std::optional<int> parseInteger(const std::string& text) {
     errno = 0;
     char* end = nullptr;
-    const long long parsed = std::strtoll(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || errno == ERANGE || parsed < INT_MIN || parsed > INT_MAX) {
-        return false;
+    const long long parsed = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno == ERANGE || parsed < INT_MIN || parsed > INT_MAX) {
+        return std::nullopt;
     }
-    value = static_cast<int>(parsed);
-    return true;
+    return static_cast<int>(parsed);
 }
 
 std::string folderOfThisProgram() {
@@ -119,41 +103,70 @@ std::string folderOfThisProgram() {
     }
 }
 
-// Every argument is one machine word: a pointer or a sign-extended int. That
-// is exactly the 32-bit standard calling convention on win32, and what the
-// 64-bit convention passes in registers on win64.
-int callAction(void* function, const std::vector<Word>& words) {
-    switch (words.size()) {
-    case 1:
-        return reinterpret_cast<int(__stdcall*)(Word)>(function)(words[0]);
-    case 2:
-        return reinterpret_cast<int(__stdcall*)(Word, Word)>(function)(words[0], words[1]);
-    case 3:
-        return reinterpret_cast<int(__stdcall*)(Word, Word, Word)>(function)(words[0], words[1],
-                                                                             words[2]);
-    case 4:
-        return reinterpret_cast<int(__stdcall*)(Word, Word, Word, Word)>(function)(
-            words[0], words[1], words[2], words[3]);
-    case 5:
-        return reinterpret_cast<int(__stdcall*)(Word, Word, Word, Word, Word)>(function)(
-            words[0], words[1], words[2], words[3], words[4]);
-    case 6:
-        return reinterpret_cast<int(__stdcall*)(Word, Word, Word, Word, Word, Word)>(function)(
-            words[0], words[1], words[2], words[3], words[4], words[5]);
-    case 7:
-        return reinterpret_cast<int(__stdcall*)(Word, Word, Word, Word, Word, Word, Word)>(
-            function)(words[0], words[1], words[2], words[3], words[4], words[5], words[6]);
-    default:
-        std::abort(); // the table allows no more
+// The export's arguments as the command line gives them, converted by kind
+// into values; a usage error's exit status when they do not fit the export.
+int convertArguments(const ExportDescription& action, const std::vector<std::string>& given,
+                     std::vector<ArgumentValue>& values) {
+    if (given.size() != action.argumentCount) {
+        const std::string expected =
+            action.argumentCount == 0
+                ? std::string("no arguments")
+                : std::to_string(action.argumentCount) + " argument(s): " + argumentList(action);
+        return usageError(std::string(action.name) + " takes " + expected + "; " +
+                          std::to_string(given.size()) + " given (use \"\" for an empty text)");
     }
+    for (std::size_t i = 0; i < given.size(); ++i) {
+        const ArgumentDescription& argument = action.arguments[i];
+        if (argument.kind == ArgumentKind::Text) {
+            values.push_back(given[i] == "--null" ? ArgumentValue::nullText()
+                                                  : ArgumentValue::ofText(given[i]));
+            continue;
+        }
+        const std::optional<int> value = parseInteger(given[i]);
+        if (!value) {
+            return usageError(std::string(action.name) + ": " + argument.name +
+                              " must be a decimal integer from -2147483648 to 2147483647, not \"" +
+                              given[i] + "\"");
+        }
+        values.push_back(ArgumentValue::ofInteger(*value));
+    }
+    return 0;
 }
 
-int runIdentity(void* function) {
-    std::string path;
-    std::string version;
-    reinterpret_cast<void(__stdcall*)(std::string&, std::string&)>(function)(path, version);
-    std::printf("path: %s\nversion: %s\n", path.c_str(), version.c_str());
-    return 0;
+// Loads the library, calls the export with a null owner window and prints
+// what it gives back; the exit status.
+int runExport(const std::string& dllPath, const ExportDescription& action,
+              const std::vector<ArgumentValue>& values) {
+    const LoadedModule library(LoadLibraryA(dllPath.c_str()));
+    if (!library) {
+        const DWORD error = GetLastError();
+        return usageError("cannot load " + dllPath + " (error " + std::to_string(error) +
+                          "); name the library with --dll PATH");
+    }
+    const FARPROC function = exportOf(library.get(), action.name);
+    if (function == nullptr) {
+        return usageError(dllPath + " has no export " + action.name +
+                          "; is it a library of this runner's version? (--dll PATH)");
+    }
+    std::fflush(stdout);
+    if (action.kind == ExportKind::IdentityFunction) {
+        std::string path;
+        std::string version;
+        exportOf<Identity>(library.get(), action.name)(path, version);
+        std::printf("path: %s\nversion: %s\n", path.c_str(), version.c_str());
+        std::fflush(stdout);
+        return 0;
+    }
+    std::vector<char> buffer(resultBufferSize, unwrittenByte);
+    const int result = callExport(function, action, values, buffer.data());
+    std::fflush(stderr);
+    std::printf("result: %d\n", result);
+    if (action.kind == ExportKind::BufferAction &&
+        std::memchr(buffer.data(), 0, buffer.size()) != nullptr) {
+        std::printf("buffer: %s\n", buffer.data());
+    }
+    std::fflush(stdout);
+    return result == 1 ? 0 : 1;
 }
 
 } // namespace
@@ -163,17 +176,17 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     std::vector<std::string> arguments(argv + 1, argv + argc);
-    std::string dllPath = folderOfThisProgram() + "\\VardoMSICustomActionsTrace.dll";
-
-    if (!arguments.empty() && (arguments[0] == "--help" || arguments[0] == "-h")) {
+    const std::string first = arguments.empty() ? std::string() : arguments[0];
+    if (first == "--help" || first == "-h") {
         printHelp();
         return 0;
     }
-    if (!arguments.empty() && arguments[0] == "--list") {
+    if (first == "--list") {
         printList();
         return 0;
     }
-    if (!arguments.empty() && arguments[0] == "--dll") {
+    std::string dllPath = folderOfThisProgram() + "\\VardoMSICustomActionsTrace.dll";
+    if (first == "--dll") {
         if (arguments.size() < 2) {
             return usageError("--dll needs the path of a library: vmsi-run --dll PATH EXPORT ...");
         }
@@ -184,72 +197,13 @@ int main(int argc, char** argv) {
         return usageError("name an export to run: vmsi-run EXPORT [ARG...]; "
                           "vmsi-run --list shows them, vmsi-run --help shows how");
     }
-
-    const ExportDescription* description = findExport(arguments[0]);
-    if (description == nullptr) {
+    const ExportDescription* action = findExport(arguments[0]);
+    if (action == nullptr) {
         return usageError("unknown export \"" + arguments[0] +
                           "\"; vmsi-run --list shows the exports (names are case-sensitive)");
     }
-    const std::size_t given = arguments.size() - 1;
-    if (given != description->argumentCount) {
-        std::string expected = description->argumentCount == 0
-                                   ? std::string("no arguments")
-                                   : std::to_string(description->argumentCount) +
-                                         " argument(s): " + argumentList(*description);
-        return usageError(std::string(description->name) + " takes " + expected + "; " +
-                          std::to_string(given) + " given (use \"\" for an empty text)");
-    }
-
-    // The owner window is always null; then the arguments, converted by type.
-    std::vector<Word> words{0};
-    for (std::size_t i = 0; i < description->argumentCount; ++i) {
-        const ArgumentDescription& argument = description->arguments[i];
-        const std::string& given = arguments[i + 1];
-        if (argument.type == ArgumentType::Text) {
-            words.push_back(given == "--null" ? 0 : reinterpret_cast<Word>(given.c_str()));
-            continue;
-        }
-        int value = 0;
-        if (!parseInteger(given.c_str(), value)) {
-            return usageError(std::string(description->name) + ": " + argument.name +
-                              " must be a decimal integer from -2147483648 to 2147483647, not \"" +
-                              given + "\"");
-        }
-        words.push_back(static_cast<Word>(value));
-    }
-
-    HMODULE library = LoadLibraryA(dllPath.c_str());
-    if (library == nullptr) {
-        const DWORD error = GetLastError();
-        return usageError("cannot load " + dllPath + " (error " + std::to_string(error) +
-                          "); name the library with --dll PATH");
-    }
-    void* function = reinterpret_cast<void*>(GetProcAddress(library, description->name));
-    if (function == nullptr) {
-        FreeLibrary(library);
-        return usageError(dllPath + " has no export " + description->name +
-                          "; is it a library of this runner's version? (--dll PATH)");
-    }
-
-    std::fflush(stdout);
-    int exitStatus = 0;
-    if (description->kind == ExportKind::IdentityFunction) {
-        exitStatus = runIdentity(function);
-    } else {
-        std::vector<unsigned char> buffer(resultBufferSize, unwrittenByte);
-        if (description->kind == ExportKind::BufferAction) {
-            words.push_back(reinterpret_cast<Word>(buffer.data()));
-        }
-        const int result = callAction(function, words);
-        std::fflush(stderr);
-        std::printf("result: %d\n", result);
-        const void* end = std::memchr(buffer.data(), 0, buffer.size());
-        if (description->kind == ExportKind::BufferAction && end != nullptr) {
-            std::printf("buffer: %s\n", reinterpret_cast<const char*>(buffer.data()));
-        }
-        exitStatus = result == 1 ? 0 : 1;
-    }
-    std::fflush(stdout);
-    FreeLibrary(library);
-    return exitStatus;
+    std::vector<ArgumentValue> values;
+    const int status = convertArguments(
+        *action, std::vector<std::string>(arguments.begin() + 1, arguments.end()), values);
+    return status != 0 ? status : runExport(dllPath, *action, values);
 }

@@ -1,10 +1,10 @@
 // Fuzzes the command-line builders: whatever the texts, the started program
 // finds its own path, the registration tool the component's path after
-// nothing but its own switches, and the conversion tool its two catalogue
-// paths, exactly, where the platform's rules for splitting a command line
-// allow it (a text with a double quote is refused by the actions). The input's first byte
-// chooses the code page's lead bytes; the rest is split at zero bytes into
-// the texts.
+// nothing but its own switches, and the conversion tool its old catalogue
+// path exactly and its new one normalised, as the C runtime splits their
+// command lines (a text with a double quote is refused by the actions). The
+// input's first byte chooses the code page's lead bytes; the rest is split
+// at zero bytes into the texts.
 #include "command_lines.h"
 #include "fuzz_support.h"
 
@@ -33,8 +33,9 @@ std::string programNameOf(const std::string& commandLine, std::size_t* end) {
 // The arguments after the program name as the C runtime splits them: spaces
 // and tabs separate outside quotes; 2n backslashes before a quote are n
 // backslashes and the quote opens or closes; 2n+1 are n and a quote; other
-// backslashes are themselves.
-std::vector<std::string> argumentsOf(const std::string& text) {
+// backslashes are themselves; a lead byte takes the byte after it, whatever
+// it is, into its character.
+std::vector<std::string> argumentsOf(const std::string& text, test::LeadByteRule isLead) {
     std::vector<std::string> arguments;
     std::string current;
     bool inArgument = false;
@@ -51,6 +52,11 @@ std::vector<std::string> argumentsOf(const std::string& text) {
             continue;
         }
         inArgument = true;
+        if (isLead(static_cast<unsigned char>(c)) && i + 1 < text.size()) {
+            current += text.substr(i, 2);
+            i += 2;
+            continue;
+        }
         if (c == '\\') {
             std::size_t count = 0;
             while (i < text.size() && text[i] == '\\') {
@@ -90,15 +96,24 @@ bool hasQuote(const std::string& text) {
     return text.find('"') != std::string::npos;
 }
 
-// The text in quotes as the C runtime reads it back: a run of backslash
-// characters that ends it doubled.
-std::string quotedByRule(const std::string& text, test::LeadByteRule isLead) {
+// A lead byte at the very end of a text would take the closing quote after
+// it for its second byte; no path ends in one.
+bool endsInALoneLeadByte(const std::string& text, test::LeadByteRule isLead) {
     const std::vector<std::string> characters = fuzz::charactersOf(text, isLead);
-    std::size_t run = 0;
-    while (run < characters.size() && characters[characters.size() - 1 - run] == "\\") {
-        ++run;
+    return !characters.empty() && characters.back().size() == 1 &&
+           isLead(static_cast<unsigned char>(characters.back()[0]));
+}
+
+// The characters of a path with every run of backslashes made one: what the
+// path names, however many separators it has.
+std::vector<std::string> withSingleSeparators(const std::string& text, test::LeadByteRule isLead) {
+    std::vector<std::string> characters;
+    for (const std::string& character : fuzz::charactersOf(text, isLead)) {
+        if (character != "\\" || characters.empty() || characters.back() != "\\") {
+            characters.push_back(character);
+        }
     }
-    return "\"" + text + std::string(run, '\\') + "\"";
+    return characters;
 }
 
 } // namespace
@@ -148,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (isLead == test::noLeadBytes && areRegistrationSwitches(second, isLead) &&
         !hasQuote(first) && !endsWithBackslash(first) && !first.empty()) {
-        const std::vector<std::string> arguments = argumentsOf(registration.substr(9));
+        const std::vector<std::string> arguments = argumentsOf(registration.substr(9), isLead);
         if (arguments.empty() || arguments.back() != first) {
             fuzz::violated("the registration tool does not get the component path whole", input);
         }
@@ -160,22 +175,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // The conversion tool: -i, -o and the old catalogue as given, -n and the
-    // new catalogue normalised (a share keeping its two leading backslashes);
-    // nothing else.
+    // new catalogue: the same places as the new folder and file name joined,
+    // one backslash between any two, but a share's two leading ones.
     const std::string conversion = catalogueConversionParameters(first, second, third, isLead);
-    std::string newPath = test::normaliseByRule("\"" + second + "\\" + third, isLead).substr(1);
-    if (second.compare(0, 2, "\\\\") == 0) {
-        newPath.insert(0, 1, '\\');
-    }
-    if (conversion !=
-        " -i -o " + quotedByRule(first, isLead) + " -n " + quotedByRule(newPath, isLead)) {
-        fuzz::violated("the conversion parameters are not the switches and the two paths", input);
-    }
-    if (isLead == test::noLeadBytes && !hasQuote(first) && !hasQuote(second) && !hasQuote(third)) {
-        const std::vector<std::string> arguments = argumentsOf(conversion);
-        const std::vector<std::string> expected = {"-i", "-o", first, "-n", newPath};
-        if (arguments != expected) {
-            fuzz::violated("the conversion tool does not get its two paths whole", input);
+    if (!hasQuote(first) && !hasQuote(second) && !hasQuote(third) &&
+        !endsInALoneLeadByte(first, isLead) && !endsInALoneLeadByte(third, isLead)) {
+        const std::vector<std::string> arguments = argumentsOf(conversion, isLead);
+        if (arguments.size() != 5 || arguments[0] != "-i" || arguments[1] != "-o" ||
+            arguments[2] != first || arguments[3] != "-n") {
+            fuzz::violated("the conversion tool does not get its switches and old path whole",
+                           input);
+        }
+        const std::string& newPath = arguments.back();
+        const bool share = second.compare(0, 2, "\\\\") == 0;
+        if (withSingleSeparators(newPath, isLead) !=
+            withSingleSeparators(second + "\\" + third, isLead)) {
+            fuzz::violated("the new path names other places than the folder and name given", input);
+        }
+        const std::vector<std::string> characters = fuzz::charactersOf(newPath, isLead);
+        for (std::size_t i = share ? 2 : 1; i < characters.size(); ++i) {
+            if (characters[i] == "\\" && characters[i - 1] == "\\") {
+                fuzz::violated("the new path keeps two adjacent backslashes", input);
+            }
+        }
+        if (share != (newPath.compare(0, 2, "\\\\") == 0)) {
+            fuzz::violated("the new path gains or loses a share's leading pair", input);
         }
     }
     return 0;

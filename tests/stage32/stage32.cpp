@@ -1,7 +1,7 @@
 // The 32-bit conformance stage for the shipped library: loads it, calls every
-// export through GetProcAddress with its declared number of 32-bit arguments
-// and checks that each removes exactly those from the stack, and checks the
-// library's identity. Every action is called once where it finds nothing and
+// export with the argument bytes the table of exports declares for it
+// (frame/export_table.h) and checks that each removes exactly those from the
+// stack, and checks the library's identity. Every action is called once where it finds nothing and
 // touches nothing, and once where it does its work, in a scratch folder and
 // registry entries made here and removed after: a small smoke case of each
 // on the 32-bit build. All in one process: a 32-bit Wine process start costs
@@ -13,6 +13,8 @@
 // server at the end of the test run.
 // Arguments: <path of the DLL> <path of a program for the launch>
 // (Unix paths are taken as Wine's Z: drive.)
+#include "export_table.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -52,12 +54,40 @@ unsigned text(const char* value) {
     return static_cast<unsigned>(reinterpret_cast<UINT_PTR>(value));
 }
 
+// One call: the export, its arguments as 32-bit words (the owner window
+// and a result buffer included), and the result it must give.
 struct Call {
     const char* exportName;
-    int argumentCount;
-    unsigned arguments[8];
+    std::vector<unsigned> arguments;
     int expectedResult;
 };
+
+// Calls the export with its arguments and checks that it removes exactly
+// the argument bytes the table declares; the export's result.
+int callCheckingStack(HMODULE library, const char* exportName,
+                      const std::vector<unsigned>& arguments) {
+    const vmsi::ExportDescription* description = vmsi::findExport(exportName);
+    void* function = vmsi::exportOf<void*>(library, exportName);
+    check(description != nullptr && function != nullptr, std::string("exports ") + exportName);
+    if (description == nullptr || function == nullptr) {
+        return -1;
+    }
+    // A call of this table that does not match the export's description is
+    // the stage's own fault, and fails.
+    const std::size_t bytes = description->argumentBytes();
+    if (arguments.size() * 4 != bytes) {
+        check(false, std::string(exportName) + " is called with " +
+                         std::to_string(arguments.size() * 4) + " of its " + std::to_string(bytes) +
+                         " argument bytes");
+        return -1;
+    }
+    int drift = -1;
+    const int result =
+        callMeasuringStack(function, arguments.data(), static_cast<int>(arguments.size()), &drift);
+    check(drift == 0, std::string(exportName) + " removes its " + std::to_string(bytes) +
+                          " argument bytes (stack pointer off by " + std::to_string(drift) + ")");
+    return result;
+}
 
 void removeTree(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -243,58 +273,43 @@ int main(int argc, char** argv) {
     char databasePath[MAX_PATH] = "";
     char versionText[MAX_PATH] = "";
     const Call calls[] = {
-        {"VMSI_Launch", 4, {0, text(missing), text("setup.exe"), text("")}, 0},
-        {"VMSI_LaunchWait", 4, {0, text(missing), text("setup.exe"), text("")}, 0},
-        {"VMSI_Register", 4, {0, text("/s"), text(missing), text("comp.dll")}, 0},
-        {"VMSI_CheckIfAppInstalled", 2, {0, text("vmsi-stage32-missing.exe")}, 0},
-        {"VMSI_CheckVersionOfFile", 7, {0, text(missing), text("comp.dll"), 1, 2, 3, 4}, 0},
-        {"VMSI_CreateDesktopShortcut", 4, {0, 0, text("vmsi-stage32-missing"), text("a.lnk")}, 0},
-        {"VMSI_RemoveDesktopShortcut", 3, {0, 0, text("vmsi-stage32-missing.lnk")}, 0},
-        {"VMSI_CheckForQLMK", 3, {0, 987655, text(resultBuffer)}, 0},
-        {"VMSI_LaunchDbMigrate", 5, {0, text(missing), text(""), text(""), text("")}, 0},
-        {"VMSI_WriteFavorites", 4, {0, text(missing), text("Cfg"), text("Pics")}, 0},
-        {"VMSI_RemoveQLMKCache", 3, {0, text(missing), text("Cache")}, 0},
+        {"VMSI_Launch", {0, text(missing), text("setup.exe"), text("")}, 0},
+        {"VMSI_LaunchWait", {0, text(missing), text("setup.exe"), text("")}, 0},
+        {"VMSI_Register", {0, text("/s"), text(missing), text("comp.dll")}, 0},
+        {"VMSI_CheckIfAppInstalled", {0, text("vmsi-stage32-missing.exe")}, 0},
+        {"VMSI_CheckVersionOfFile", {0, text(missing), text("comp.dll"), 1, 2, 3, 4}, 0},
+        {"VMSI_CreateDesktopShortcut", {0, 0, text("vmsi-stage32-missing"), text("a.lnk")}, 0},
+        {"VMSI_RemoveDesktopShortcut", {0, 0, text("vmsi-stage32-missing.lnk")}, 0},
+        {"VMSI_CheckForQLMK", {0, 987655, text(resultBuffer)}, 0},
+        {"VMSI_LaunchDbMigrate", {0, text(missing), text(""), text(""), text("")}, 0},
+        {"VMSI_WriteFavorites", {0, text(missing), text("Cfg"), text("Pics")}, 0},
+        {"VMSI_RemoveQLMKCache", {0, text(missing), text("Cache")}, 0},
 
-        {"VMSI_Launch",
-         4,
-         {0, text(scratch.c_str()), text("notes.vmsi-no-such-type"), text("")},
-         1},
+        {"VMSI_Launch", {0, text(scratch.c_str()), text("notes.vmsi-no-such-type"), text("")}, 1},
         {"VMSI_LaunchWait",
-         4,
          {0, text(programFolder.c_str()), text(programName.c_str()), text("--exit=7")},
          1},
-        {"VMSI_CheckIfAppInstalled", 2, {0, text("vmsi-stage32.exe")}, 1},
+        {"VMSI_CheckIfAppInstalled", {0, text("vmsi-stage32.exe")}, 1},
         // Reads the 32-bit system folder's kernel32.dll through version.dll,
         // which the library loads for the call.
-        {"VMSI_CheckVersionOfFile", 7, {0, text(""), text("kernel32.dll"), 0, 0, 0, 0}, 1},
+        {"VMSI_CheckVersionOfFile", {0, text(""), text("kernel32.dll"), 0, 0, 0, 0}, 1},
         // The removal finds the copy on the scratch desktop, or gives 0.
-        {"VMSI_CreateDesktopShortcut", 4, {0, 0, text("Quillmark"), text("Quillmark.lnk")}, 1},
-        {"VMSI_RemoveDesktopShortcut", 3, {0, 0, text("Quillmark.lnk")}, 1},
-        {"VMSI_CheckForQLMKDB", 2, {0, text(databasePath)}, 1},
-        {"VMSI_CheckForQLMK", 3, {0, 987654, text(versionText)}, 1},
+        {"VMSI_CreateDesktopShortcut", {0, 0, text("Quillmark"), text("Quillmark.lnk")}, 1},
+        {"VMSI_RemoveDesktopShortcut", {0, 0, text("Quillmark.lnk")}, 1},
+        {"VMSI_CheckForQLMKDB", {0, text(databasePath)}, 1},
+        {"VMSI_CheckForQLMK", {0, 987654, text(versionText)}, 1},
         {"VMSI_LaunchDbMigrate",
-         5,
          {0, text(toolFolder.c_str()), text("old.mdb"), text("C:\\New\\"), text("cat.mdb")},
          1},
-        {"VMSI_WriteFavorites", 4, {0, text(favouritesBase.c_str()), text("Cfg"), text("Pics")}, 1},
-        {"VMSI_RemoveQLMKCache", 3, {0, text(cacheParent.c_str()), text("Cache")}, 0},
+        {"VMSI_WriteFavorites", {0, text(favouritesBase.c_str()), text("Cfg"), text("Pics")}, 1},
+        {"VMSI_RemoveQLMKCache", {0, text(cacheParent.c_str()), text("Cache")}, 0},
         // Last: the tool goes on beside the stage, and as it loads the
         // library, Wine's shell writes the real Desktop and Programs folders
         // back into the Shell Folders values that the shortcut calls read.
-        {"VMSI_Register", 4, {0, text("/s"), text(dllFolder.c_str()), text(dllName.c_str())}, 1},
+        {"VMSI_Register", {0, text("/s"), text(dllFolder.c_str()), text(dllName.c_str())}, 1},
     };
     for (const Call& call : calls) {
-        void* function = reinterpret_cast<void*>(GetProcAddress(library, call.exportName));
-        check(function != nullptr, std::string("exports ") + call.exportName);
-        if (function == nullptr) {
-            continue;
-        }
-        int drift = -1;
-        const int result = callMeasuringStack(function, call.arguments, call.argumentCount, &drift);
-        check(drift == 0, std::string(call.exportName) + " removes its " +
-                              std::to_string(call.argumentCount * 4) +
-                              " argument bytes (stack pointer off by " + std::to_string(drift) +
-                              ")");
+        const int result = callCheckingStack(library, call.exportName, call.arguments);
         check(result == call.expectedResult, std::string(call.exportName) + " returns " +
                                                  std::to_string(result) + ", expected " +
                                                  std::to_string(call.expectedResult));
@@ -320,20 +335,13 @@ int main(int argc, char** argv) {
     check(exists(scratch + "\\Cache"), "the cache folder's parent stays");
 
     // GetDLLNameAndVersion takes two references to texts: two pointers.
-    void* identityExport = reinterpret_cast<void*>(GetProcAddress(library, "GetDLLNameAndVersion"));
-    check(identityExport != nullptr, "exports GetDLLNameAndVersion");
-    if (identityExport != nullptr) {
-        std::string path, version;
-        const unsigned arguments[] = {text(reinterpret_cast<const char*>(&path)),
-                                      text(reinterpret_cast<const char*>(&version))};
-        int drift = -1;
-        callMeasuringStack(identityExport, arguments, 2, &drift);
-        check(drift == 0,
-              "GetDLLNameAndVersion removes its 8 argument bytes (stack pointer off by " +
-                  std::to_string(drift) + ")");
-        check(lstrcmpiA(path.c_str(), dllPath.c_str()) == 0, "module path is " + path);
-        check(version == VMSI_EXPECTED_VERSION, "module version is " + version);
-    }
+    std::string path = "unset";
+    std::string version = "unset";
+    callCheckingStack(library, "GetDLLNameAndVersion",
+                      {text(reinterpret_cast<const char*>(&path)),
+                       text(reinterpret_cast<const char*>(&version))});
+    check(lstrcmpiA(path.c_str(), dllPath.c_str()) == 0, "module path is " + path);
+    check(version == VMSI_EXPECTED_VERSION, "module version is " + version);
 
     const std::string record = programPath + ".record";
     check(GetFileAttributesA(record.c_str()) != INVALID_FILE_ATTRIBUTES,

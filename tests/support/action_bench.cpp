@@ -202,11 +202,13 @@ void ActionBench::makeLayout() const {
             ensureFile(folder + "\\b.dat", "b", FILE_ATTRIBUTE_READONLY);
             ensureFile(folder + "\\c.dat", "c", FILE_ATTRIBUTE_HIDDEN);
         }
+        // The parent's own file, which no removal of a folder below may touch.
+        ensureFile(scratch_ / parent + "\\parent.dat", "the parent's own");
     }
 }
 
-ArgumentValue ActionBench::baseline(const tools::ExportDescription& action,
-                                    const tools::ArgumentDescription& argument) const {
+ArgumentValue ActionBench::baseline(const ExportDescription& action,
+                                    const ArgumentDescription& argument) const {
     const Text key = Text(action.name) + "/" + argument.name;
     const std::pair<const char*, Text> texts[] = {
         {"VMSI_Launch/folder", scratch_ / "Launch"},

@@ -20,17 +20,6 @@
 
 namespace vmsi::test {
 
-// One argument as the installer passes it: a text (possibly null) or an int.
-struct ArgumentValue {
-    bool isNull = false;
-    Text text;
-    int integer = 0;
-
-    static ArgumentValue nullText() { return {true, Text(), 0}; }
-    static ArgumentValue ofText(Text value) { return {false, std::move(value), 0}; }
-    static ArgumentValue ofInteger(int value) { return {false, Text(), value}; }
-};
-
 // Appended to a name to give its spellings outside ASCII: letters of the
 // Western code page, and a lead byte of the Japanese one followed by the
 // byte 0x5C (in the Western code page two characters, the second of them a
@@ -49,8 +38,8 @@ public:
     Text operator/(const Text& relative) const { return scratch_ / relative; }
 
     // The argument's value in the action's call that succeeds.
-    ArgumentValue baseline(const tools::ExportDescription& action,
-                           const tools::ArgumentDescription& argument) const;
+    ArgumentValue baseline(const ExportDescription& action,
+                           const ArgumentDescription& argument) const;
 
     // The folders the Shell Folders values name while the bench lives.
     Text userDesktop() const { return scratch_ / "Desktop\\User"; }

@@ -146,7 +146,7 @@ bool putBack(const Text& name, bool runDied = false) {
 }
 
 // Before any test: what a run that died left written down. The read-only
-// marks first, which would refuse the rest.
+// keys first, which would refuse the rest.
 const bool putBackAtStart = [] {
     HKEY records = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, putBackRoot, 0, KEY_READ, &records) != ERROR_SUCCESS) {

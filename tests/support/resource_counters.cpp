@@ -1,5 +1,7 @@
 #include "resource_counters.h"
 
+#include "handles.h"
+
 #include <windows.h>
 
 #include <vector>
@@ -30,8 +32,8 @@ constexpr LONG statusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 } // namespace
 
 int openHandleCount() {
-    auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    auto query =
+        exportOf<QuerySystemInformation>(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
     if (query == nullptr) {
         return -1;
     }

@@ -45,6 +45,26 @@ std::optional<Text> waitForFile(const Text& path, DWORD timeoutMilliseconds = 20
 // "workingFolder", "arg1", ...), or a marker text when the record lacks it.
 Text recordField(const Text& record, const Text& field);
 
+// A copy of a file planted at a path for the life of the object, then
+// removed with the record a planted recorder leaves.
+class PlantedFile {
+public:
+    PlantedFile(const Text& from, const Text& path) : path_(path) { copyFileOrFail(from, path); }
+    ~PlantedFile() {
+        removeTree(path_);
+        removeTree(path_ + ".record");
+    }
+    PlantedFile(const PlantedFile&) = delete;
+    PlantedFile& operator=(const PlantedFile&) = delete;
+
+    const Text& path() const { return path_; }
+    // Whether the planted program ran: its record is there.
+    bool ran() const { return readFile(path_ + ".record").has_value(); }
+
+private:
+    Text path_;
+};
+
 // Makes a folder the current folder for the life of the object.
 class CurrentFolder {
 public:

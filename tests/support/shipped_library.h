@@ -3,11 +3,15 @@
 // name as the installer calls it: with C strings that may be null.
 #pragma once
 
+#include "export_table.h"
+#include "handles.h"
 #include "scratch.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
+#include <set>
 
 namespace vmsi::test {
 
@@ -15,26 +19,40 @@ class ShippedLibrary {
 public:
     explicit ShippedLibrary(const char* fileName = "VardoMSICustomActions.dll")
         : module_(LoadLibraryA(besideThisProgram(fileName).c_str())) {
-        EXPECT_NE(module_, nullptr) << "cannot load the shipped library: error " << GetLastError();
+        EXPECT_TRUE(module_) << "cannot load the shipped library: error " << GetLastError();
     }
-    ~ShippedLibrary() {
-        if (module_ != nullptr) {
-            FreeLibrary(module_);
-        }
-    }
-    ShippedLibrary(const ShippedLibrary&) = delete;
-    ShippedLibrary& operator=(const ShippedLibrary&) = delete;
 
     // The export of that name, or null (and a failure) when there is none.
-    template <typename Function>
+    template <typename Function = FARPROC>
     Function exportOf(const char* name) const {
-        FARPROC address = module_ != nullptr ? GetProcAddress(module_, name) : nullptr;
+        const Function address = module_ ? vmsi::exportOf<Function>(module_.get(), name) : nullptr;
         EXPECT_NE(address, nullptr) << "no export " << name;
-        return reinterpret_cast<Function>(reinterpret_cast<void*>(address));
+        return address;
+    }
+
+    // The names in the library's export directory, whatever its export
+    // list said.
+    std::set<Text> exportedNames() const {
+        if (!module_) {
+            return {};
+        }
+        const auto* base = reinterpret_cast<const unsigned char*>(module_.get());
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& entry =
+            nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+        const auto* directory =
+            reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + entry.VirtualAddress);
+        const auto* names = reinterpret_cast<const DWORD*>(base + directory->AddressOfNames);
+        std::set<Text> result;
+        for (DWORD i = 0; i < directory->NumberOfNames; ++i) {
+            result.insert(reinterpret_cast<const char*>(base + names[i]));
+        }
+        return result;
     }
 
 private:
-    HMODULE module_;
+    LoadedModule module_;
 };
 
 // Texts of the lengths at which fixed 260-byte buffers would overflow or cut,

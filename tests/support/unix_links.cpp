@@ -1,5 +1,6 @@
 #include "unix_links.h"
 
+#include "handles.h"
 #include "scratch.h"
 
 #include <gtest/gtest.h>
@@ -57,8 +58,8 @@ void runUnixShellCommand(const Text& command, DWORD timeoutMilliseconds) {
 
 Text unixPathOf(const Text& windowsPath) {
     using UnixFileName = char*(CDECL*)(const WCHAR*);
-    auto toUnix = reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    auto toUnix =
+        exportOf<UnixFileName>(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
     if (toUnix == nullptr) {
         ADD_FAILURE() << "not running under Wine";
         return Text();

@@ -45,13 +45,10 @@ cp build/win64/bin/vmsi-bench.exe "$work/win64/"
 
 . scripts/wine-env.sh
 
-# The 32-bit rows need 32-bit programs that run at their own speed. Where the
-# kernel cannot run them, scripts/setup.sh has registered qemu-user for them
-# (binfmt_misc) after its test of the 32-bit Wine loader failed; the same
-# test then passes, but every 32-bit process costs about a minute of
-# emulation, and an emulator's figures say nothing of the shipped build.
+# The 32-bit rows need 32-bit programs that run at their own speed: an
+# emulator's figures say nothing of the shipped build.
 unmeasured32=""
-if [ "$(head -n 1 /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null)" = enabled ]; then
+if wine32_emulated; then
     unmeasured32="32-bit programs run on this machine only through qemu-user, about a minute per process, at the emulator's speed"
 elif ! "$WINE32_LOADER" --version >/dev/null 2>&1; then
     unmeasured32="32-bit programs do not run on this machine"

@@ -11,6 +11,15 @@ WINE64=/usr/lib/wine/wine64
 WINE32_LOADER=/usr/lib/wine/wine
 WINESERVER=/usr/lib/wine/wineserver
 
+# Whether 32-bit programs run here only through qemu-user: where the kernel
+# cannot run them, scripts/setup.sh registers qemu for them (binfmt_misc)
+# after its test of the 32-bit Wine loader fails. The loader then runs, but
+# every 32-bit process costs about a minute of emulation. The one test of it
+# for every script and test.
+wine32_emulated() {
+    [ "$(head -n 1 /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null)" = enabled ]
+}
+
 # A new 64-bit prefix takes minutes (its 32-bit half runs under emulation),
 # so it is made once and kept; the marker says it finished.
 ensure_wine_prefix() {

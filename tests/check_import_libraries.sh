@@ -59,7 +59,8 @@ lld-link /nologo /entry:callerEntry /subsystem:console /nodefaultlib caller.obj 
     "$bundle/VardoMSICustomActions.lib" kernel32.lib /out:caller-msvc.exe
 check_imports caller-msvc.exe
 
-if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+. "$scripts/wine-env.sh"
+if wine32_emulated; then
     echo "32-bit programs run under emulation here: one 32-bit process, about a minute"
 else
     echo "32-bit programs run natively here"

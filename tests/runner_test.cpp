@@ -3,6 +3,7 @@
 #include "machine_keys.h"
 #include "scratch.h"
 #include "shipped_library.h"
+#include "tree_snapshot.h"
 #include "unix_links.h"
 
 #include <gtest/gtest.h>
@@ -74,7 +75,7 @@ TEST(Runner, ListsExactlyWhatTheLibraryExports) {
     EXPECT_NE(run.output.find("VMSI_LaunchWait folder:text fileName:text parameters:text\n"),
               std::string::npos)
         << run.output;
-    EXPECT_NE(runRunner("--help").output.find("example:"), std::string::npos);
+    EXPECT_NE(runRunner("--help").output.find("examples:"), std::string::npos);
 }
 
 TEST(Runner, ShowsTheTraceAndTheResultOfAnAction) {
@@ -155,6 +156,35 @@ TEST(Runner, TakesEveryWordAfterADoubleDashAsItStands) {
     }
 }
 
+// As the installer calls an immediate custom action: the lines of its log,
+// its result properties, and an exit status that follows its return code.
+TEST(Runner, TriesAnEntryPointInTheSessionOfAThrowawayPackage) {
+    test::MachineRegistryKey marker("Software\\Vardo\\QLMKInternalVersion\\Version-77");
+    marker.setString("Version", "4.0.7");
+    char temporary[MAX_PATH];
+    const std::string temporaryFolder(temporary, GetTempPathA(sizeof temporary, temporary) - 1);
+    const auto temporaryFiles = [&] {
+        return test::without(test::listingOf(temporaryFolder), "vmsi-tests");
+    };
+    const test::TreeSnapshot before = temporaryFiles();
+
+    RunnerRun run = runRunner("--msi MsiCheckForQLMK \"MSICHECKFORQLMK_VERSION= -77\"");
+    EXPECT_EQ(run.exitCode, 0u) << run.errors;
+    EXPECT_EQ(run.errors,
+              "MsiCheckForQLMK: info: 4.0.7installed\nMsiCheckForQLMK: info: Action result: 1\n");
+    EXPECT_EQ(run.output, "MSICHECKFORQLMK_RESULT=1\nMSICHECKFORQLMK_VERSIONTEXT=4.0.7\n"
+                          "return: 0 (ERROR_SUCCESS)\n");
+
+    run =
+        runRunner("--msi MsiCheckForQLMK MSICHECKFORQLMK_VERSION=-78 MSICHECKFORQLMK_FAILONZERO=1");
+    EXPECT_EQ(run.exitCode, 1u) << run.errors;
+    EXPECT_NE(run.errors.find("MsiCheckForQLMK: warning: The installation fails on this 0"),
+              std::string::npos)
+        << run.errors;
+    EXPECT_EQ(run.output, "MSICHECKFORQLMK_RESULT=0\nreturn: 1603 (ERROR_INSTALL_FAILURE)\n");
+    EXPECT_EQ(temporaryFiles(), before);
+}
+
 TEST(Runner, RefusesUsageErrorsWithOneLineThatSaysHowToMendThem) {
     struct Case {
         std::string arguments;
@@ -175,6 +205,12 @@ TEST(Runner, RefusesUsageErrorsWithOneLineThatSaysHowToMendThem) {
         {"--dll \"" + otherBuild + "\" VMSI_CheckForQLMK 4", "vmsi-run: cannot load " + otherBuild +
                                                                  " (error 193): it is not a " +
                                                                  bits + "-bit library"},
+        {"--msi", "vmsi-run: name an entry to try"},
+        {"--msi MsiCheckForQLMK MSICHECKFORQLMK_VERSION",
+         "vmsi-run: --msi takes properties as NAME=VALUE"},
+        {"--msi MsiNoSuchEntry",
+         "vmsi-run: " + test::besideThisProgram("VardoMSICustomActionsMsi.dll") +
+             " has no entry MsiNoSuchEntry"},
         {"VMSI_NoSuchAction", "vmsi-run: unknown export \"VMSI_NoSuchAction\""},
         {"VMSI_Launch a b", "vmsi-run: VMSI_Launch takes 3 argument(s)"},
         {"VMSI_Launch a b c d", "vmsi-run: VMSI_Launch takes 3 argument(s)"},

@@ -1,13 +1,17 @@
 // vmsi-run: runs one export of the library by name, as an installer would,
 // and shows what it did: the trace variant's diagnostic lines on standard
-// error as they come, then the result on standard output.
+// error as they come, then the result on standard output. With --msi it
+// tries an entry point of the Windows Installer library instead
+// (tools/entry_trial.h).
 //
 //   vmsi-run [--dll PATH] [--] EXPORT [ARG...]
+//   vmsi-run --msi [--dll PATH] [--] ENTRY [NAME=VALUE...]
 //   vmsi-run --list | --help | --version
 //
-// Exit status: 0 when the action returned 1, 1 when it returned 0, 2 on a
-// usage error.
+// Exit status: 0 when the action returned 1 (the entry ERROR_SUCCESS), 1 when
+// it returned 0 (the entry any other code), 2 on a usage error.
 #include "custom_action_data.h"
+#include "entry_trial.h"
 #include "export_table.h"
 #include "handles.h"
 #include "module_identity.h"
@@ -37,7 +41,7 @@ constexpr char unwrittenByte = '\xA5';
 
 using Identity = void(__stdcall*)(std::string& path, std::string& version);
 
-// One word after the export's name.
+// One word after the export's or entry's name.
 struct ArgumentWord {
     std::string text;
     bool isNull; // the word --null, before any --
@@ -45,7 +49,8 @@ struct ArgumentWord {
 
 // What the command line asks for, but for the options that stand alone.
 struct Command {
-    std::string dllPath; // empty: the library beside this program
+    bool tryEntry = false; // --msi
+    std::string dllPath;   // empty: the library beside this program
     std::string name;
     std::vector<ArgumentWord> arguments;
 };
@@ -63,6 +68,7 @@ std::string argumentList(const ExportDescription& description) {
 void printHelp() {
     std::printf(
         "usage: vmsi-run [--dll PATH] [--] EXPORT [ARG...]\n"
+        "       vmsi-run --msi [--dll PATH] [--] ENTRY [NAME=VALUE...]\n"
         "       vmsi-run --list      every export with its arguments\n"
         "       vmsi-run --version   this program's version\n"
         "       vmsi-run --help      this text\n"
@@ -79,8 +85,23 @@ void printHelp() {
         "Exit status: 0 when the action returned 1, 1 when it returned 0, 2 on a\n"
         "usage error.\n"
         "\n"
-        "example:\n"
-        "  vmsi-run VMSI_LaunchWait \"C:\\Program Files\\Tool\" tool.exe \"/quiet /log x.txt\"\n");
+        "--msi tries an entry point of VardoMSICustomActionsMsi.dll (beside this\n"
+        "program, or --dll) without a package of your own: it makes a throwaway\n"
+        "package in the temporary folder, opens a session on it, sets the properties\n"
+        "given, and calls ENTRY with that session. It prints the entry's log lines on\n"
+        "standard error, then on standard output the result properties that are set\n"
+        "(<ENTRY>_RESULT and the texts handed back) and \"return: \" with the code the\n"
+        "entry returned. The entry runs immediate: a deferred entry's CustomActionData\n"
+        "cannot be tried this way.\n"
+        "\n"
+        "Exit status with --msi: 0 when the entry returned ERROR_SUCCESS (0), 1 when\n"
+        "it returned any other code (ERROR_INSTALL_FAILURE, 1603, when it fails the\n"
+        "installation), 2 on a usage error or when no session could be made.\n"
+        "\n"
+        "examples:\n"
+        "  vmsi-run VMSI_LaunchWait \"C:\\Program Files\\Tool\" tool.exe \"/quiet /log x.txt\"\n"
+        "  vmsi-run --msi MsiCheckForQLMK MSICHECKFORQLMK_VERSION=4 "
+        "MSICHECKFORQLMK_FAILONZERO=1\n");
 }
 
 void printList() {
@@ -141,6 +162,8 @@ std::optional<Command> readCommand(const std::vector<std::string>& words) {
         const std::string& word = words[at++];
         if (word == "--") {
             literal = true;
+        } else if (word == "--msi") {
+            command.tryEntry = true;
         } else if (word == "--dll" && at < words.size()) {
             command.dllPath = words[at++];
         } else if (word == "--dll") {
@@ -154,8 +177,9 @@ std::optional<Command> readCommand(const std::vector<std::string>& words) {
         }
     }
     if (at == words.size()) {
-        usageError("name an export to run: vmsi-run EXPORT [ARG...]; "
-                   "vmsi-run --list shows them, vmsi-run --help shows how");
+        usageError(command.tryEntry ? "name an entry to try: vmsi-run --msi ENTRY [NAME=VALUE...]"
+                                    : "name an export to run: vmsi-run EXPORT [ARG...]; "
+                                      "vmsi-run --list shows them, vmsi-run --help shows how");
         return std::nullopt;
     }
     command.name = words[at++];
@@ -236,6 +260,16 @@ int runExport(const std::string& dllPath, const ExportDescription& action,
 }
 
 int runCommand(const Command& command) {
+    if (command.tryEntry) {
+        std::vector<std::string> assignments;
+        for (const ArgumentWord& word : command.arguments) {
+            assignments.push_back(word.text);
+        }
+        return runner::tryEntry(command.dllPath.empty()
+                                    ? runner::besideThisProgram("VardoMSICustomActionsMsi.dll")
+                                    : command.dllPath,
+                                command.name, assignments);
+    }
     const ExportDescription* action = findExport(command.name);
     if (action == nullptr) {
         return usageError("unknown export \"" + command.name +

@@ -5,6 +5,8 @@
 #pragma once
 
 #include "export_table.h"
+#include "launch.h"
+#include "result_buffer.h"
 #include "text.h"
 
 #include <windows.h>
@@ -29,18 +31,27 @@ private:
     std::vector<int> integers_; // the value of each integer argument, 0 for texts
 };
 
-// Runs the action with null as its owner window. Buffer actions get a
-// MAX_PATH result buffer.
-using ActionCall = int (*)(const Arguments& arguments, char* resultBuffer);
+// What an action hands back besides its result.
+struct ActionOutput {
+    char text[resultBufferSize] = {}; // buffer actions: the result buffer
+    ExitCode exitCode;                // actions that start a program and wait for it
+};
+
+// Runs the action with null as its owner window.
+using ActionCall = int (*)(const Arguments& arguments, ActionOutput& output);
 
 struct EntryDescription {
     const char* name; // the export, also the stem of its property names
     const ExportDescription& action;
     const char* resultTextName; // buffer actions: the property suffix of the text handed back
+    // Actions that wait for a program: the entry hands its exit code to the
+    // package and takes a second fail request, for a non-zero one.
+    bool handsOutExitCode = false;
 };
 
-// ERROR_SUCCESS, or ERROR_INSTALL_FAILURE when the action gave 0 and the
-// package asked for that to fail the installation.
+// ERROR_SUCCESS, or ERROR_INSTALL_FAILURE when the action gave 0, or the
+// program it waited for a non-zero exit code, and the package asked for that
+// to fail the installation.
 UINT runEntry(MSIHANDLE session, const EntryDescription& entry, ActionCall call) noexcept;
 
 // The immediate entry that builds a deferred action's CustomActionData. The

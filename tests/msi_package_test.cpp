@@ -34,6 +34,12 @@ void expectCall(const InstallOutcome& outcome, const PackageCall& call, int resu
     }
 }
 
+// The call's last line in the log, or the empty text when it wrote none.
+std::string lastLine(const InstallOutcome& outcome, const PackageCall& call) {
+    const Lines lines = outcome.linesOf(call);
+    return lines.empty() ? "" : lines.back();
+}
+
 // Everything the actions work on: programs, a component, a versioned file,
 // shortcut folders, an earlier catalogue and the registry keys that point at
 // them, a cache folder.
@@ -103,13 +109,14 @@ TEST_F(MsiPackageTest, ImmediateEntriesReadTheirPropertiesAndSetTheirResults) {
         package.immediate("MsiLaunch", {{"MSILAUNCH_FOLDER", w("Launched")},
                                         {"MSILAUNCH_FILENAME", "viewer.exe"},
                                         {"MSILAUNCH_PARAMETERS", "[a] {b}"}});
-    const PackageCall wait =
-        package.immediate("MsiLaunchWait", {{"MSILAUNCHWAIT_FOLDER", w("Tools\\")},
-                                            {"MSILAUNCHWAIT_FILENAME", "tool.exe"},
-                                            {"MSILAUNCHWAIT_PARAMETERS", "--exit=3 waited"}});
+    const PackageCall wait = package.immediate("MsiLaunchWait",
+                                               {{"MSILAUNCHWAIT_FOLDER", w("Tools\\")},
+                                                {"MSILAUNCHWAIT_FILENAME", "tool.exe"},
+                                                {"MSILAUNCHWAIT_PARAMETERS", "--exit=3 waited"}},
+                                               "EXITCODE");
     // The same entry again: a property changed, the others kept.
     const PackageCall missing =
-        package.immediate("MsiLaunchWait", {{"MSILAUNCHWAIT_FILENAME", "missing.exe"}});
+        package.immediate("MsiLaunchWait", {{"MSILAUNCHWAIT_FILENAME", "missing.exe"}}, "EXITCODE");
     const PackageCall registration =
         package.immediate("MsiRegister", {{"MSIREGISTER_OPTIONS", "/s"},
                                           {"MSIREGISTER_FOLDER", w("Components")},
@@ -163,9 +170,12 @@ TEST_F(MsiPackageTest, ImmediateEntriesReadTheirPropertiesAndSetTheirResults) {
         {"info: File to Launch: " + w("Launched\\viewer.exe"), "info: Launch Params: [a] {b}"});
 
     EXPECT_EQ(recordedCommandLine(w("Tools\\tool.exe")), w("Tools\\tool.exe") + " --exit=3 waited");
-    expectCall(
-        outcome, wait, 1,
-        {"info: File to Launch: " + w("Tools\\tool.exe"), "info: Launch Params: --exit=3 waited"});
+    EXPECT_EQ(outcome.resultAfter(wait, "EXITCODE"), "3");
+    expectCall(outcome, wait, 1,
+               {"info: File to Launch: " + w("Tools\\tool.exe"),
+                "info: Launch Params: --exit=3 waited", "info: Exit code: 3"});
+    // No program ran: no exit code, and the one before is removed.
+    EXPECT_EQ(outcome.resultAfter(missing, "EXITCODE"), "<unset>");
     expectCall(outcome, missing, 0,
                {"info: File to Launch: " + w("Tools\\missing.exe"),
                 "info: Launch Params: --exit=3 waited", "warning: That file doesn't exist"});
@@ -217,7 +227,7 @@ TEST_F(MsiPackageTest, ImmediateEntriesReadTheirPropertiesAndSetTheirResults) {
               w("Tools\\DbMigrate.exe") + " " + parameters);
     expectCall(outcome, conversion, 1,
                {"info: File to Launch: " + w("Tools\\DbMigrate.exe"),
-                "info: Launch Params: " + parameters});
+                "info: Launch Params: " + parameters, "info: Exit code: 0"});
 
     EXPECT_EQ(readFile(w("Favourites\\favorite.txt")), w("Summer [2024]\r\n"));
     expectCall(outcome, favourites, 1,
@@ -252,10 +262,10 @@ TEST_F(MsiPackageTest, DeferredEntriesReadTheirArgumentsFromCustomActionData) {
                false);
     const std::string parameters = R"(--exit=0 "a b" c:\d\ x"y)";
     EXPECT_EQ(recordedCommandLine(w("Tools\\tool.exe")), w("Tools\\tool.exe") + " " + parameters);
-    expectCall(
-        outcome, wait, 1,
-        {"info: File to Launch: " + w("Tools\\tool.exe"), "info: Launch Params: " + parameters},
-        false);
+    expectCall(outcome, wait, 1,
+               {"info: File to Launch: " + w("Tools\\tool.exe"),
+                "info: Launch Params: " + parameters, "info: Exit code: 0"},
+               false);
     // Run from the script, an entry sets no property.
     expectCall(outcome, marker, 1, {"info: 5.0.2installed"}, false);
     EXPECT_EQ(outcome.property("MSICHECKFORQLMK_RESULT"), "<unset>");
@@ -310,6 +320,40 @@ TEST_F(MsiPackageTest, AZeroResultFailsTheInstallationOnlyWhenThePackageAsks) {
     EXPECT_EQ(outcome.exitCode, 0u) << outcome.log;
     EXPECT_EQ(outcome.linesOf(deferred), zero);
     EXPECT_EQ(readFile(w("Favourites\\favorite.txt")), w("after\r\n"));
+}
+
+TEST_F(MsiPackageTest, ANonZeroExitCodeFailsTheInstallationOnlyWhenThePackageAsks) {
+    TestPackage package("fail-on-exit-code");
+    const PackageCall immediate =
+        package.immediate("MsiLaunchWait", {{"MSILAUNCHWAIT_FOLDER", w("Tools")},
+                                            {"MSILAUNCHWAIT_FILENAME", "tool.exe"},
+                                            {"MSILAUNCHWAIT_PARAMETERS", "--exit=3"}});
+    const std::string tooMany = w("Tools") + ";tool.exe;;;;more";
+    const PackageCall refused = package.deferred("MsiLaunchWait", tooMany);
+    // The recorder standing in for the tool exits with the code that stands
+    // in the old catalogue's place in its command line.
+    const PackageCall deferred = package.deferred(
+        "MsiLaunchDbMigrate", w("Tools") + ";--exit=5;" + w("New") + ";pcdb.mdb;;[ASK_DEFERRED]");
+
+    InstallOutcome outcome = package.install("MSILAUNCHWAIT_FAILONEXITCODE=1");
+    EXPECT_EQ(outcome.exitCode, installFailure);
+    EXPECT_EQ(lastLine(outcome, immediate), "warning: The installation fails on this exit code, "
+                                            "as Property MSILAUNCHWAIT_FAILONEXITCODE asks");
+    outcome = package.install("ASK_DEFERRED=1");
+    EXPECT_EQ(outcome.exitCode, installFailure);
+    EXPECT_EQ(lastLine(outcome, immediate), "info: Action result: 1");
+    // The two entries that hand out an exit code take a field more.
+    expectCall(outcome, refused, 0,
+               {"warning: CustomActionData holds 6 fields, more than the 3 arguments and the two "
+                "fail requests, the action is not run: " +
+                tooMany},
+               false);
+    EXPECT_EQ(outcome.linesOf(deferred),
+              (Lines{"info: File to Launch: " + w("Tools\\DbMigrate.exe"),
+                     "info: Launch Params:  -i -o \"--exit=5\" -n \"" + w("New\\pcdb.mdb") + "\"",
+                     "info: Exit code: 5", "info: Action result: 1",
+                     "warning: The installation fails on this exit code, as CustomActionData "
+                     "field 6 asks"}));
 }
 
 // A value that the ANSI code page cannot hold exactly: U+FF02, the fullwidth
@@ -397,7 +441,8 @@ TEST(MsiEntryLibrary, FreesItsThreadSlotWhenUnloaded) {
 // The package of docs/msi.md, as it stands there: it finds the earlier
 // catalogue, converts it with the tool it installs and removes the cache.
 // The command line cannot steer its deferred actions: the cache folder's
-// parent of the earlier form of the example is given, and ignored.
+// parent of the earlier form of the example is given, and ignored. A tool
+// that exits with 1 fails the installation.
 TEST_F(MsiPackageTest, TheDocumentedExamplePackageMigratesAnEarlierCatalogue) {
     const auto guide = readFile(windowsPathOf(VMSI_SOURCE_FOLDER "/docs/msi.md"));
     ASSERT_TRUE(guide.has_value());
@@ -435,11 +480,21 @@ TEST_F(MsiPackageTest, TheDocumentedExamplePackageMigratesAnEarlierCatalogue) {
               (Lines{"info: File to Launch: " + tool,
                      "info: Launch Params:  -i -o \"" + catalogue() + "\" -n \"" + installFolder +
                          "Catalogue\\pcdb.mdb\"",
-                     "info: Action result: 1"}));
+                     "info: Exit code: 0", "info: Action result: 1"}));
     EXPECT_EQ(outcome.linesOf({"RemoveCache", "MsiRemoveQLMKCache"}).front(),
               "info: QLMK Cache Folder = " + cache);
 
     DeleteFileA((tool + ".record").c_str());
     EXPECT_EQ(package.uninstall(), 0u);
     EXPECT_EQ(GetFileAttributesA(tool.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // The prefix's reg.exe refuses the tool's switches and exits with 1.
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    copyFileOrFail(std::string(system) + "\\reg.exe", package.folder() / "DbMigrate.exe");
+    const InstallOutcome failed = package.installSource(source);
+    EXPECT_EQ(failed.exitCode, installFailure);
+    EXPECT_EQ(lastLine(failed, {"ConvertCatalogue", "MsiLaunchDbMigrate"}),
+              "warning: The installation fails on this exit code, as CustomActionData field 6 "
+              "asks");
 }

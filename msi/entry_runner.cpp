@@ -187,21 +187,36 @@ private:
 
 UINT runEntry(MSIHANDLE handle, const EntryDescription& entry, ActionCall call) noexcept {
     // Memory exhausted ends the process, as in every action of the library.
-    const Session session(handle);
+    Session session(handle);
     const ReportingScope scope(session, entry.name);
     EntryRun run(session, entry);
 
     int result = 0;
+    bool ran = false;
     ActionOutput output;
     const std::optional<Arguments> arguments = run.readArguments();
     if (arguments) {
-        result = call(*arguments, output);
+        session.askWhetherCancelled();
+        if (session.cancelled()) {
+            reportWarning(nullptr, "The installation is cancelled, the action is not run");
+        } else {
+            result = call(*arguments, output);
+            ran = true;
+        }
     }
     if (output.exitCode) {
         reportInformation(nullptr, "Exit code: " + std::to_string(*output.exitCode));
     }
     run.publishResult(result, output);
     reportInformation(nullptr, "Action result: " + std::to_string(result));
+    // The actions are short and have nothing to roll back: one under way
+    // when the user cancels finishes, and the installation stops after it.
+    if (session.cancelled()) {
+        if (ran) {
+            reportWarning(nullptr, "The installation is cancelled, the action finished first");
+        }
+        return ERROR_INSTALL_USEREXIT;
+    }
     const GivenArgument* request = nullptr;
     const char* failure = nullptr;
     if (result == 0 && (request = run.zeroRequest()) != nullptr) {
@@ -249,10 +264,8 @@ bool anyHidden(const Session& session, const std::vector<Text>& names) {
     return false;
 }
 
-} // namespace
-
-UINT setCustomActionData(MSIHANDLE handle) noexcept {
-    const Session session(handle);
+// The builder's work; setCustomActionData adds the answer to a cancel.
+UINT buildCustomActionData(Session& session) {
     const ReportingScope scope(session, builderName);
 
     const std::optional<GivenArgument> request = exactProperty(session, builderRequest, dataNotSet);
@@ -286,6 +299,14 @@ UINT setCustomActionData(MSIHANDLE handle) noexcept {
         reportInformation(nullptr, "CustomActionData of " + target + ": " + data);
     }
     return ERROR_SUCCESS;
+}
+
+} // namespace
+
+UINT setCustomActionData(MSIHANDLE handle) noexcept {
+    Session session(handle);
+    const UINT status = buildCustomActionData(session);
+    return session.cancelled() ? ERROR_INSTALL_USEREXIT : status;
 }
 
 } // namespace vmsi::msi

@@ -49,9 +49,11 @@ struct EntryDescription {
     bool handsOutExitCode = false;
 };
 
-// ERROR_SUCCESS, or ERROR_INSTALL_FAILURE when the action gave 0, or the
+// ERROR_SUCCESS; ERROR_INSTALL_FAILURE when the action gave 0, or the
 // program it waited for a non-zero exit code, and the package asked for that
-// to fail the installation.
+// to fail the installation; ERROR_INSTALL_USEREXIT when the installer
+// answered a message of the entry with IDCANCEL. A cancel that comes before
+// the action starts keeps it from running; an action under way finishes.
 UINT runEntry(MSIHANDLE session, const EntryDescription& entry, ActionCall call) noexcept;
 
 // The immediate entry that builds a deferred action's CustomActionData. The
@@ -60,7 +62,8 @@ UINT runEntry(MSIHANDLE session, const EntryDescription& entry, ActionCall call)
 // in order, separated by semicolons; the data is joined so that it splits
 // back into exactly those values. ERROR_INSTALL_FAILURE, with the deferred
 // action's data removed, when a value cannot be read exactly or no action is
-// named.
+// named; ERROR_INSTALL_USEREXIT when the installer answered a message of the
+// entry with IDCANCEL.
 UINT setCustomActionData(MSIHANDLE session) noexcept;
 
 } // namespace vmsi::msi

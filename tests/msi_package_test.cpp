@@ -356,6 +356,78 @@ TEST_F(MsiPackageTest, ANonZeroExitCodeFailsTheInstallationOnlyWhenThePackageAsk
                      "field 6 asks"}));
 }
 
+namespace {
+
+// Windows Installer's own interface answers a message with IDCANCEL once the
+// user has pressed Cancel; a silent msiexec under Wine never does. This
+// external interface handler is the stand-in for that answer: it replays
+// IDCANCEL for the first message of the kind whose text holds the mark, and
+// keeps the log lines it is shown.
+struct ReplayedCancelAnswer {
+    UINT kind;
+    std::string mark;
+    Lines lines{};
+    bool answered = false;
+
+    static INT WINAPI answer(void* context, UINT type, LPCSTR message) {
+        auto& self = *static_cast<ReplayedCancelAnswer*>(context);
+        if ((type & 0xFF000000) == INSTALLMESSAGE_INFO) {
+            self.lines.push_back(message);
+        }
+        const bool cancel = !self.answered && (type & 0xFF000000) == self.kind &&
+                            std::string(message).find(self.mark) != std::string::npos;
+        self.answered = self.answered || cancel;
+        return cancel ? IDCANCEL : 0;
+    }
+};
+
+} // namespace
+
+// The entries called in this process with a session of a package, as the
+// installer calls them, each message answered by the replayed Cancel.
+TEST_F(MsiPackageTest, AReplayedCancelAnswerStopsTheEntryButNotAStepUnderWay) {
+    TestPackage package("cancel");
+    const OpenedPackage opened(package.build());
+    const vmsi::LoadedModule library(
+        LoadLibraryA(besideThisProgram("VardoMSICustomActionsMsi.dll").c_str()));
+    const auto entry = [&](const char* name, ReplayedCancelAnswer& replay) {
+        MsiSetExternalUIA(&ReplayedCancelAnswer::answer,
+                          INSTALLLOGMODE_INFO | INSTALLLOGMODE_PROGRESS, &replay);
+        const auto function = vmsi::exportOf<UINT(__stdcall*)(MSIHANDLE)>(library.get(), name);
+        const UINT status = function != nullptr ? function(opened.session()) : ERROR_PROC_NOT_FOUND;
+        MsiSetExternalUIA(nullptr, 0, nullptr);
+        return status;
+    };
+    opened.setProperty("MSILAUNCHWAIT_FOLDER", w("Tools"));
+    opened.setProperty("MSILAUNCHWAIT_FILENAME", "tool.exe");
+    const std::string prefix = "MsiLaunchWait: ";
+
+    // Before the action starts: the entry asks with a progress message.
+    ReplayedCancelAnswer beforeStart{INSTALLMESSAGE_PROGRESS, ""};
+    EXPECT_EQ(entry("MsiLaunchWait", beforeStart), static_cast<UINT>(ERROR_INSTALL_USEREXIT));
+    EXPECT_EQ(beforeStart.lines,
+              (Lines{prefix + "warning: The installation is cancelled, the action is not run",
+                     prefix + "info: Action result: 0"}));
+    EXPECT_FALSE(exists("Tools\\tool.exe.record")) << "the action ran";
+
+    // Under way: the program is started and waited for all the same.
+    ReplayedCancelAnswer underWay{INSTALLMESSAGE_INFO, "File to Launch"};
+    EXPECT_EQ(entry("MsiLaunchWait", underWay), static_cast<UINT>(ERROR_INSTALL_USEREXIT));
+    EXPECT_EQ(
+        underWay.lines,
+        (Lines{prefix + "info: File to Launch: " + w("Tools\\tool.exe"),
+               prefix + "info: Launch Params: ", prefix + "info: Exit code: 0",
+               prefix + "info: Action result: 1",
+               prefix + "warning: The installation is cancelled, the action finished first"}));
+    EXPECT_TRUE(exists("Tools\\tool.exe.record"));
+
+    // The data entry has set the data when it learns of the cancel.
+    opened.setProperty("MsiSetCustomActionData_Request", "Later;MSILAUNCHWAIT_FILENAME");
+    ReplayedCancelAnswer dataSet{INSTALLMESSAGE_INFO, "CustomActionData of Later"};
+    EXPECT_EQ(entry("MsiSetCustomActionData", dataSet), static_cast<UINT>(ERROR_INSTALL_USEREXIT));
+    EXPECT_EQ(opened.property("Later"), "tool.exe");
+}
+
 // A value that the ANSI code page cannot hold exactly: U+FF02, the fullwidth
 // quotation mark, which the 8-bit functions give as a plain one. In
 // CustomActionData it would split one field into three and turn the removal

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <msi.h>
+#include <msiquery.h>
 
 namespace vmsi::test {
 
@@ -172,38 +173,42 @@ PackageCall TestPackage::deferred(const Text& entry, const std::optional<Text>& 
     return call;
 }
 
+Text TestPackage::composedSource() const {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+           "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n"
+           "<Product Id=\"*\" Name=\"Vmsi test " +
+           name_ +
+           "\" Language=\"1033\" Version=\"1.0.0\" "
+           "Manufacturer=\"Vardo tests\" UpgradeCode=\"8d3f4b62-5d2e-4f0a-9a51-3c7e0e1b2a40\">\n"
+           "<Package InstallerVersion=\"200\" Compressed=\"yes\" InstallScope=\"perMachine\"/>\n"
+           "<Directory Id=\"TARGETDIR\" Name=\"SourceDir\"/>\n"
+           "<Feature Id=\"Main\" Level=\"1\"/>\n"
+           "<Binary Id=\"Actions\" SourceFile=\"VardoMSICustomActionsMsi.dll\"/>\n" +
+           actions_ + "<InstallExecuteSequence>\n" + sequence_ +
+           "<RegisterUser>0</RegisterUser><RegisterProduct>0</RegisterProduct>\n"
+           "<PublishFeatures>0</PublishFeatures><PublishProduct>0</PublishProduct>\n"
+           "</InstallExecuteSequence>\n</Product>\n</Wix>\n";
+}
+
+Text TestPackage::build() {
+    return buildSource(composedSource());
+}
+
 InstallOutcome TestPackage::install(const Text& commandLineProperties) {
     return install(wideText(commandLineProperties));
 }
 
 InstallOutcome TestPackage::install(const std::wstring& commandLineProperties) {
-    return installSource(
-        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-        "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n"
-        "<Product Id=\"*\" Name=\"Vmsi test " +
-            name_ +
-            "\" Language=\"1033\" Version=\"1.0.0\" "
-            "Manufacturer=\"Vardo tests\" UpgradeCode=\"8d3f4b62-5d2e-4f0a-9a51-3c7e0e1b2a40\">\n"
-            "<Package InstallerVersion=\"200\" Compressed=\"yes\" InstallScope=\"perMachine\"/>\n"
-            "<Directory Id=\"TARGETDIR\" Name=\"SourceDir\"/>\n"
-            "<Feature Id=\"Main\" Level=\"1\"/>\n"
-            "<Binary Id=\"Actions\" SourceFile=\"VardoMSICustomActionsMsi.dll\"/>\n" +
-            actions_ + "<InstallExecuteSequence>\n" + sequence_ +
-            "<RegisterUser>0</RegisterUser><RegisterProduct>0</RegisterProduct>\n"
-            "<PublishFeatures>0</PublishFeatures><PublishProduct>0</PublishProduct>\n"
-            "</InstallExecuteSequence>\n</Product>\n</Wix>\n",
-        commandLineProperties);
+    return installSource(composedSource(), commandLineProperties);
 }
 
 InstallOutcome TestPackage::installSource(const Text& source, const Text& commandLineProperties) {
     return installSource(source, wideText(commandLineProperties));
 }
 
-InstallOutcome TestPackage::installSource(const Text& source,
-                                          const std::wstring& commandLineProperties) {
+Text TestPackage::buildSource(const Text& source) {
     const Text sourcePath = folder_ / (name_ + ".wxs");
     const Text package = folder_ / (name_ + ".msi");
-    const Text log = folder_ / (name_ + ".log");
     const Text buildOutput = folder_ / "wixl.txt";
     writeFile(sourcePath, source);
     DeleteFileA(package.c_str());
@@ -214,9 +219,19 @@ InstallOutcome TestPackage::installSource(const Text& source,
                             unixPathOf(package) + "' '" + unixPathOf(sourcePath) + "' >'" +
                             unixPathOf(buildOutput) + "' 2>&1",
                         120000);
-    InstallOutcome outcome;
     if (GetFileAttributesA(package.c_str()) == INVALID_FILE_ATTRIBUTES) {
         ADD_FAILURE() << "wixl built no package: " << readFile(buildOutput).value_or("");
+        return Text();
+    }
+    return package;
+}
+
+InstallOutcome TestPackage::installSource(const Text& source,
+                                          const std::wstring& commandLineProperties) {
+    const Text log = folder_ / (name_ + ".log");
+    InstallOutcome outcome;
+    const Text package = buildSource(source);
+    if (package.empty()) {
         return outcome;
     }
     removeEarlierInstallations(source);
@@ -256,5 +271,30 @@ void removeEarlierInstallations(const Text& source) {
 }
 
 } // namespace
+
+OpenedPackage::OpenedPackage(const Text& packagePath) {
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    const UINT status = MsiOpenPackageA(packagePath.c_str(), &session_);
+    if (status != ERROR_SUCCESS) {
+        ADD_FAILURE() << "cannot open " << packagePath << ": error " << status;
+    }
+}
+
+OpenedPackage::~OpenedPackage() {
+    if (session_ != 0) {
+        MsiCloseHandle(session_);
+    }
+}
+
+void OpenedPackage::setProperty(const Text& name, const Text& value) const {
+    MsiSetPropertyA(session_, name.c_str(), value.c_str());
+}
+
+Text OpenedPackage::property(const Text& name) const {
+    char value[4096] = {};
+    DWORD length = sizeof value;
+    MsiGetPropertyA(session_, name.c_str(), value, &length);
+    return value;
+}
 
 } // namespace vmsi::test

@@ -8,6 +8,8 @@
 
 #include "scratch.h"
 
+#include <msi.h>
+
 #include <optional>
 #include <string>
 #include <utility>
@@ -51,6 +53,10 @@ public:
     // whose data the package sets some other way.
     PackageCall deferred(const Text& entry, const std::optional<Text>& customActionData);
 
+    // Builds the composed package; its path, or the empty text after a
+    // failure.
+    Text build();
+
     // Builds the composed package and installs it silently with a verbose
     // log; the command line may add PROPERTY=value pairs, in the ANSI code
     // page or, for characters outside it, as wide text.
@@ -67,6 +73,8 @@ public:
 
 private:
     void setProperty(const Text& name, const Text& formattedValue, int& sequence);
+    Text composedSource() const;
+    Text buildSource(const Text& source);
 
     Text name_;
     ScratchFolder folder_;
@@ -75,6 +83,24 @@ private:
     int immediateSequence_ = 1001; // after CostFinalize, before InstallValidate
     int deferredSequence_ = 4001;  // between InstallFiles and InstallFinalize
     int actionCount_ = 0;
+};
+
+// A session of a built package opened in this process, as the installer
+// opens one for its immediate custom actions, with no user interface: a test
+// calls an entry with it directly. The package's sequences do not run.
+class OpenedPackage {
+public:
+    explicit OpenedPackage(const Text& packagePath);
+    ~OpenedPackage();
+    OpenedPackage(const OpenedPackage&) = delete;
+    OpenedPackage& operator=(const OpenedPackage&) = delete;
+
+    MSIHANDLE session() const { return session_; }
+    void setProperty(const Text& name, const Text& value) const;
+    Text property(const Text& name) const;
+
+private:
+    MSIHANDLE session_ = 0;
 };
 
 } // namespace vmsi::test

@@ -2,6 +2,7 @@
 // sources written here, installed with the prefix's own msiexec, each action
 // checked by what it did, by its result properties and by its texts in the
 // verbose log.
+#include "export_table.h"
 #include "handles.h"
 #include "machine_keys.h"
 #include "msi_package.h"
@@ -13,6 +14,8 @@
 #include <msi.h>
 
 #include <list>
+#include <map>
+#include <set>
 
 using namespace vmsi::test;
 using Lines = std::vector<std::string>;
@@ -510,13 +513,90 @@ TEST(MsiEntryLibrary, FreesItsThreadSlotWhenUnloaded) {
     EXPECT_EQ(afterwards, lowestFree);
 }
 
+namespace {
+
+std::string sourcePath(const std::string& relative) {
+    return windowsPathOf(VMSI_SOURCE_FOLDER "/" + relative);
+}
+
+// x64 packages carry the entry points of the 64-bit test build and the
+// include file of the sources.
+PackageTarget x64Target() {
+    return {"x64", thisProgramFolder(), sourcePath("msi")};
+}
+
+} // namespace
+
+// The include file: every action it defines, once, in a product that only
+// sets properties and sequences them. Each argument holds the name of its
+// private property, so that the data line of a deferred form shows that its
+// request names them all, in order (such arguments name nothing: the
+// actions change nothing). The results come back in properties.
+TEST_F(MsiPackageTest, EveryActionOfTheIncludeRunsInAPackageThatTakesIt) {
+    TestPackage package("include", x64Target(), PackageActions::FromInclude);
+    const std::map<std::string, std::string> given = {{"MsiCheckForQLMK_Version", "5"},
+                                                      {"MsiLaunchWait_Folder", w("Tools")},
+                                                      {"MsiLaunchWait_FileName", "tool.exe"}};
+    const std::set<std::string> deferredForms = {"MsiLaunchWait",
+                                                 "MsiRegister",
+                                                 "MsiCreateDesktopShortcut",
+                                                 "MsiRemoveDesktopShortcut",
+                                                 "MsiLaunchDbMigrate",
+                                                 "MsiWriteFavorites",
+                                                 "MsiRemoveQLMKCache"};
+    std::vector<PackageCall> calls;
+    std::vector<std::pair<PackageCall, std::string>> dataCalls;
+    for (const vmsi::ExportDescription& action : vmsi::exportTable) {
+        if (action.kind == vmsi::ExportKind::IdentityFunction) {
+            continue;
+        }
+        const std::string entry = "Msi" + std::string(action.name).substr(5);
+        PropertyValues publicValues;
+        PropertyValues privateValues;
+        std::string data;
+        for (std::size_t i = 0; i < action.argumentCount; ++i) {
+            std::string name = entry + "_" + action.arguments[i].name;
+            name[entry.size() + 1] = static_cast<char>(toupper(name[entry.size() + 1]));
+            const std::string value = given.count(name) != 0 ? given.at(name) : name;
+            privateValues.emplace_back(name, value);
+            data += value + ";";
+            CharUpperA(name.data());
+            publicValues.emplace_back(name, value);
+        }
+        calls.push_back(package.immediate(entry, publicValues));
+        if (deferredForms.count(entry) != 0) {
+            const bool exitCode = entry == "MsiLaunchWait" || entry == "MsiLaunchDbMigrate";
+            privateValues.emplace_back(entry + "_FailOnZero", "0");
+            if (exitCode) {
+                privateValues.emplace_back(entry + "_FailOnExitCode", "0");
+            }
+            calls.push_back(package.includedDeferred(entry, privateValues));
+            dataCalls.push_back({{calls.back().id + ".Data", "MsiSetCustomActionData"},
+                                 "info: CustomActionData of " + calls.back().id + ": " + data +
+                                     (exitCode ? "0;0" : "0")});
+        }
+    }
+
+    const InstallOutcome outcome = package.install();
+    ASSERT_EQ(outcome.exitCode, 0u) << outcome.log;
+    for (const PackageCall& call : calls) {
+        EXPECT_EQ(lastLine(outcome, call).substr(0, 21), "info: Action result: ") << call.id;
+    }
+    for (const auto& [call, data] : dataCalls) {
+        EXPECT_EQ(outcome.linesOf(call), Lines{data});
+    }
+    EXPECT_EQ(outcome.property("MSICHECKFORQLMKDB_DATABASEPATH"), catalogue());
+    EXPECT_EQ(outcome.property("MSICHECKFORQLMK_VERSIONTEXT"), "5.0.2");
+    EXPECT_EQ(outcome.property("MSILAUNCHWAIT_EXITCODE"), "0");
+}
+
 // The package of docs/msi.md, as it stands there: it finds the earlier
 // catalogue, converts it with the tool it installs and removes the cache.
 // The command line cannot steer its deferred actions: the cache folder's
 // parent of the earlier form of the example is given, and ignored. A tool
 // that exits with 1 fails the installation.
 TEST_F(MsiPackageTest, TheDocumentedExamplePackageMigratesAnEarlierCatalogue) {
-    const auto guide = readFile(windowsPathOf(VMSI_SOURCE_FOLDER "/docs/msi.md"));
+    const auto guide = readFile(sourcePath("docs/msi.md"));
     ASSERT_TRUE(guide.has_value());
     const std::size_t begin = guide->find("```xml\n", guide->find("## A complete example"));
     ASSERT_NE(begin, std::string::npos);
@@ -532,7 +612,7 @@ TEST_F(MsiPackageTest, TheDocumentedExamplePackageMigratesAnEarlierCatalogue) {
     makeFolders(w("QLMKCache"));
     writeFile(w("QLMKCache\\thumbs.db"), "not the installed product's cache");
 
-    TestPackage package("example");
+    TestPackage package("example", x64Target());
     copyFileOrFail(besideThisProgram("recorder.exe"), package.folder() / "DbMigrate.exe");
     const InstallOutcome outcome = package.installSource(source, "QLMKCACHEPARENT=" + w());
     const bool cacheRemoved = GetFileAttributesA(cache.c_str()) == INVALID_FILE_ATTRIBUTES;
@@ -547,13 +627,14 @@ TEST_F(MsiPackageTest, TheDocumentedExamplePackageMigratesAnEarlierCatalogue) {
     EXPECT_TRUE(cacheRemoved);
     EXPECT_TRUE(exists("QLMKCache\\thumbs.db"));
     EXPECT_EQ(outcome.property("MSICHECKFORQLMKDB_DATABASEPATH"), catalogue());
-    EXPECT_EQ(outcome.linesOf({"FindEarlierCatalogue", "MsiCheckForQLMKDB"}).size(), 4u);
-    EXPECT_EQ(outcome.linesOf({"ConvertCatalogue", "MsiLaunchDbMigrate"}),
+    EXPECT_EQ(outcome.linesOf({"MsiCheckForQLMKDB", "MsiCheckForQLMKDB"}).size(), 4u);
+    const PackageCall conversion{"MsiLaunchDbMigrateDeferred", "MsiLaunchDbMigrate"};
+    EXPECT_EQ(outcome.linesOf(conversion),
               (Lines{"info: File to Launch: " + tool,
                      "info: Launch Params:  -i -o \"" + catalogue() + "\" -n \"" + installFolder +
                          "Catalogue\\pcdb.mdb\"",
                      "info: Exit code: 0", "info: Action result: 1"}));
-    EXPECT_EQ(outcome.linesOf({"RemoveCache", "MsiRemoveQLMKCache"}).front(),
+    EXPECT_EQ(outcome.linesOf({"MsiRemoveQLMKCacheDeferred", "MsiRemoveQLMKCache"}).front(),
               "info: QLMK Cache Folder = " + cache);
 
     DeleteFileA((tool + ".record").c_str());
@@ -566,7 +647,7 @@ TEST_F(MsiPackageTest, TheDocumentedExamplePackageMigratesAnEarlierCatalogue) {
     copyFileOrFail(std::string(system) + "\\reg.exe", package.folder() / "DbMigrate.exe");
     const InstallOutcome failed = package.installSource(source);
     EXPECT_EQ(failed.exitCode, installFailure);
-    EXPECT_EQ(lastLine(failed, {"ConvertCatalogue", "MsiLaunchDbMigrate"}),
+    EXPECT_EQ(lastLine(failed, conversion),
               "warning: The installation fails on this exit code, as CustomActionData field 6 "
               "asks");
 }

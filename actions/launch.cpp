@@ -41,7 +41,7 @@ int launchThroughShell(HWND owner, const Text& folder, const Text& fileName,
 }
 
 int launchAndWait(HWND owner, const Text& folder, const Text& fileName, const Text& parameters,
-                  LaunchRequest request) {
+                  LaunchRequest request, ExitCode* exitCode) {
     const Text path = locateLaunchTarget(owner, folder, fileName, parameters, request);
     if (path.empty()) {
         return 0;
@@ -55,6 +55,10 @@ int launchAndWait(HWND owner, const Text& folder, const Text& fileName, const Te
         return 0;
     }
     WaitForSingleObject(process->process.get(), INFINITE);
+    DWORD code = 0;
+    if (exitCode != nullptr && GetExitCodeProcess(process->process.get(), &code)) {
+        *exitCode = code;
+    }
     process->close();
     return 1;
 }

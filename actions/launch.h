@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 namespace vmsi {
 
 int launchThroughShell(HWND owner, const Text& folder, const Text& fileName,
@@ -16,7 +18,12 @@ int launchThroughShell(HWND owner, const Text& folder, const Text& fileName,
 // "That file doesn't exist", and starts nothing.
 enum class LaunchRequest { Start, RefuseAsMissing };
 
+// The exit code of a program that was started and has ended; empty when none
+// was started. The exports' result never depends on it; the Windows
+// Installer entry points hand it to the package.
+using ExitCode = std::optional<DWORD>;
+
 int launchAndWait(HWND owner, const Text& folder, const Text& fileName, const Text& parameters,
-                  LaunchRequest request = LaunchRequest::Start);
+                  LaunchRequest request = LaunchRequest::Start, ExitCode* exitCode = nullptr);
 
 } // namespace vmsi

@@ -8,7 +8,7 @@
 namespace vmsi {
 
 int convertCatalogue(HWND owner, const Text& toolFolder, const Text& oldCatalogue,
-                     const Text& newFolder, const Text& newFileName) {
+                     const Text& newFolder, const Text& newFileName, ExitCode* exitCode) {
     const Text parameters =
         catalogueConversionParameters(oldCatalogue, newFolder, newFileName, isAnsiLeadByte);
     // A double quote names no file, and inside the command line it would end
@@ -20,7 +20,8 @@ int convertCatalogue(HWND owner, const Text& toolFolder, const Text& oldCatalogu
     // The same path as the VMSI_LaunchWait export: finding, starting, waiting
     // and reporting are all its work.
     return launchAndWait(owner, toolFolder, "DbMigrate.exe", parameters,
-                         holdsQuote ? LaunchRequest::RefuseAsMissing : LaunchRequest::Start) != 0
+                         holdsQuote ? LaunchRequest::RefuseAsMissing : LaunchRequest::Start,
+                         exitCode) != 0
                ? 1
                : 0;
 }

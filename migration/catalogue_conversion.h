@@ -2,6 +2,7 @@
 // for it to end.
 #pragma once
 
+#include "launch.h"
 #include "text.h"
 
 #include <windows.h>
@@ -11,8 +12,9 @@ namespace vmsi {
 // Starts toolFolder\DbMigrate.exe with " -i -o "<old>" -n "<new>"" through
 // the launch-and-wait action, which reports every step. A text that holds a
 // double quote is reported as a missing tool and starts nothing. 1 when the
-// tool was started and has ended, whatever its exit code; 0 otherwise.
+// tool was started and has ended, whatever its exit code; 0 otherwise. The
+// exit code, when the tool ran, goes to exitCode when one is given.
 int convertCatalogue(HWND owner, const Text& toolFolder, const Text& oldCatalogue,
-                     const Text& newFolder, const Text& newFileName);
+                     const Text& newFolder, const Text& newFileName, ExitCode* exitCode = nullptr);
 
 } // namespace vmsi

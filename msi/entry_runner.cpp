@@ -84,27 +84,44 @@ public:
 
     // Result properties are the immediate entry's alone: an entry run from
     // the script may not set any.
-    void publishResult(int result, const Text& resultText) const {
+    void publishResult(int result, const ActionOutput& output) const {
         if (fromScript_) {
             return;
         }
         session_.setProperty(propertyStem_ + "RESULT", result == 1 ? "1" : "0");
         if (entry_.resultTextName != nullptr) {
             session_.setProperty(propertyStem_ + entry_.resultTextName,
-                                 result == 1 ? resultText : Text());
+                                 result == 1 ? Text(output.text) : Text());
+        }
+        if (entry_.handsOutExitCode) {
+            session_.setProperty(propertyStem_ + "EXITCODE",
+                                 output.exitCode ? std::to_string(*output.exitCode) : Text());
         }
     }
 
-    bool failOnZero() const { return failRequest_.has_value() && asksToFail(failRequest_->text); }
-    const Text& failRequestSource() const { return failRequest_->source; }
+    // The fail request that asks for a 0, or for a non-zero exit code, to
+    // fail the installation; null when there is none.
+    const GivenArgument* zeroRequest() const { return asking(zeroRequest_); }
+    const GivenArgument* exitCodeRequest() const { return asking(exitCodeRequest_); }
 
 private:
+    static const GivenArgument* asking(const std::optional<GivenArgument>& request) {
+        return request && asksToFail(request->text) ? &*request : nullptr;
+    }
+
     std::optional<std::vector<GivenArgument>> fromProperties() {
-        // The fail request first, so that a 0 from arguments that cannot be
+        // The fail requests first, so that a 0 from arguments that cannot be
         // read fails the installation when the package asks.
-        failRequest_ = exactProperty(session_, propertyStem_ + "FAILONZERO", actionNotRun);
-        if (!failRequest_) {
+        zeroRequest_ = exactProperty(session_, propertyStem_ + "FAILONZERO", actionNotRun);
+        if (!zeroRequest_) {
             return std::nullopt;
+        }
+        if (entry_.handsOutExitCode) {
+            exitCodeRequest_ =
+                exactProperty(session_, propertyStem_ + "FAILONEXITCODE", actionNotRun);
+            if (!exitCodeRequest_) {
+                return std::nullopt;
+            }
         }
         std::vector<GivenArgument> given;
         for (std::size_t i = 0; i < action_.argumentCount; ++i) {
@@ -134,21 +151,26 @@ private:
             return std::nullopt;
         }
         const std::size_t count = action_.argumentCount;
-        if (fields->size() > count + 1) {
-            reportWarning(nullptr,
-                          "CustomActionData holds " + std::to_string(fields->size()) +
-                              " fields, more than the " + std::to_string(count) +
-                              " arguments and the fail request, the action is not run: " + data);
+        const std::size_t requests = entry_.handsOutExitCode ? 2 : 1;
+        if (fields->size() > count + requests) {
+            reportWarning(nullptr, "CustomActionData holds " + std::to_string(fields->size()) +
+                                       " fields, more than the " + std::to_string(count) +
+                                       (requests == 1 ? " arguments and the fail request"
+                                                      : " arguments and the two fail requests") +
+                                       ", the action is not run: " + data);
             return std::nullopt;
         }
-        fields->resize(count + 1);
+        fields->resize(count + requests);
         std::vector<GivenArgument> given;
-        for (std::size_t i = 0; i <= count; ++i) {
+        for (std::size_t i = 0; i < fields->size(); ++i) {
             given.push_back(
                 {std::move((*fields)[i]), "CustomActionData field " + std::to_string(i + 1)});
         }
-        failRequest_ = std::move(given.back());
-        given.pop_back();
+        zeroRequest_ = std::move(given[count]);
+        if (requests == 2) {
+            exitCodeRequest_ = std::move(given[count + 1]);
+        }
+        given.resize(count);
         return given;
     }
 
@@ -157,29 +179,54 @@ private:
     const ExportDescription& action_;
     const Text propertyStem_;
     const bool fromScript_;
-    std::optional<GivenArgument> failRequest_;
+    std::optional<GivenArgument> zeroRequest_;
+    std::optional<GivenArgument> exitCodeRequest_;
 };
 
 } // namespace
 
 UINT runEntry(MSIHANDLE handle, const EntryDescription& entry, ActionCall call) noexcept {
     // Memory exhausted ends the process, as in every action of the library.
-    const Session session(handle);
+    Session session(handle);
     const ReportingScope scope(session, entry.name);
     EntryRun run(session, entry);
 
     int result = 0;
-    char resultBuffer[resultBufferSize] = {};
+    bool ran = false;
+    ActionOutput output;
     const std::optional<Arguments> arguments = run.readArguments();
-    const bool failOnZero = run.failOnZero();
     if (arguments) {
-        result = call(*arguments, resultBuffer);
+        session.askWhetherCancelled();
+        if (session.cancelled()) {
+            reportWarning(nullptr, "The installation is cancelled, the action is not run");
+        } else {
+            result = call(*arguments, output);
+            ran = true;
+        }
     }
-    run.publishResult(result, resultBuffer);
+    if (output.exitCode) {
+        reportInformation(nullptr, "Exit code: " + std::to_string(*output.exitCode));
+    }
+    run.publishResult(result, output);
     reportInformation(nullptr, "Action result: " + std::to_string(result));
-    if (result == 0 && failOnZero) {
-        reportWarning(nullptr,
-                      "The installation fails on this 0, as " + run.failRequestSource() + " asks");
+    // The actions are short and have nothing to roll back: one under way
+    // when the user cancels finishes, and the installation stops after it.
+    if (session.cancelled()) {
+        if (ran) {
+            reportWarning(nullptr, "The installation is cancelled, the action finished first");
+        }
+        return ERROR_INSTALL_USEREXIT;
+    }
+    const GivenArgument* request = nullptr;
+    const char* failure = nullptr;
+    if (result == 0 && (request = run.zeroRequest()) != nullptr) {
+        failure = "this 0";
+    } else if (output.exitCode.value_or(0) != 0 && (request = run.exitCodeRequest()) != nullptr) {
+        failure = "this exit code";
+    }
+    if (request != nullptr) {
+        reportWarning(nullptr, Text("The installation fails on ") + failure + ", as " +
+                                   request->source + " asks");
         return ERROR_INSTALL_FAILURE;
     }
     return ERROR_SUCCESS;
@@ -217,10 +264,8 @@ bool anyHidden(const Session& session, const std::vector<Text>& names) {
     return false;
 }
 
-} // namespace
-
-UINT setCustomActionData(MSIHANDLE handle) noexcept {
-    const Session session(handle);
+// The builder's work; setCustomActionData adds the answer to a cancel.
+UINT buildCustomActionData(Session& session) {
     const ReportingScope scope(session, builderName);
 
     const std::optional<GivenArgument> request = exactProperty(session, builderRequest, dataNotSet);
@@ -254,6 +299,14 @@ UINT setCustomActionData(MSIHANDLE handle) noexcept {
         reportInformation(nullptr, "CustomActionData of " + target + ": " + data);
     }
     return ERROR_SUCCESS;
+}
+
+} // namespace
+
+UINT setCustomActionData(MSIHANDLE handle) noexcept {
+    Session session(handle);
+    const UINT status = buildCustomActionData(session);
+    return session.cancelled() ? ERROR_INSTALL_USEREXIT : status;
 }
 
 } // namespace vmsi::msi

@@ -5,6 +5,8 @@
 #pragma once
 
 #include "export_table.h"
+#include "launch.h"
+#include "result_buffer.h"
 #include "text.h"
 
 #include <windows.h>
@@ -29,18 +31,29 @@ private:
     std::vector<int> integers_; // the value of each integer argument, 0 for texts
 };
 
-// Runs the action with null as its owner window. Buffer actions get a
-// MAX_PATH result buffer.
-using ActionCall = int (*)(const Arguments& arguments, char* resultBuffer);
+// What an action hands back besides its result.
+struct ActionOutput {
+    char text[resultBufferSize] = {}; // buffer actions: the result buffer
+    ExitCode exitCode;                // actions that start a program and wait for it
+};
+
+// Runs the action with null as its owner window.
+using ActionCall = int (*)(const Arguments& arguments, ActionOutput& output);
 
 struct EntryDescription {
     const char* name; // the export, also the stem of its property names
     const ExportDescription& action;
     const char* resultTextName; // buffer actions: the property suffix of the text handed back
+    // Actions that wait for a program: the entry hands its exit code to the
+    // package and takes a second fail request, for a non-zero one.
+    bool handsOutExitCode = false;
 };
 
-// ERROR_SUCCESS, or ERROR_INSTALL_FAILURE when the action gave 0 and the
-// package asked for that to fail the installation.
+// ERROR_SUCCESS; ERROR_INSTALL_FAILURE when the action gave 0, or the
+// program it waited for a non-zero exit code, and the package asked for that
+// to fail the installation; ERROR_INSTALL_USEREXIT when the installer
+// answered a message of the entry with IDCANCEL. A cancel that comes before
+// the action starts keeps it from running; an action under way finishes.
 UINT runEntry(MSIHANDLE session, const EntryDescription& entry, ActionCall call) noexcept;
 
 // The immediate entry that builds a deferred action's CustomActionData. The
@@ -49,7 +62,8 @@ UINT runEntry(MSIHANDLE session, const EntryDescription& entry, ActionCall call)
 // in order, separated by semicolons; the data is joined so that it splits
 // back into exactly those values. ERROR_INSTALL_FAILURE, with the deferred
 // action's data removed, when a value cannot be read exactly or no action is
-// named.
+// named; ERROR_INSTALL_USEREXIT when the installer answered a message of the
+// entry with IDCANCEL.
 UINT setCustomActionData(MSIHANDLE session) noexcept;
 
 } // namespace vmsi::msi

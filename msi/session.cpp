@@ -78,14 +78,31 @@ bool Session::runsFromScript() const {
            MsiGetMode(handle_, MSIRUNMODE_COMMIT);
 }
 
-void Session::log(const Text& source, const Text& text, Severity severity) const {
+void Session::log(const Text& source, const Text& text, Severity severity) {
     const Text line = source + (severity == Severity::Warning ? ": warning: " : ": info: ") + text;
     InstallerHandle record(MsiCreateRecord(0));
     if (!record) {
         return;
     }
     MsiRecordSetStringA(record.get(), 0, literalLogText(line, isAnsiLeadByte).c_str());
-    MsiProcessMessage(handle_, INSTALLMESSAGE_INFO, record.get());
+    send(INSTALLMESSAGE_INFO, record.get());
+}
+
+void Session::askWhetherCancelled() {
+    // Field 1 = 2 moves the progress bar by field 2 ticks: none here.
+    InstallerHandle record(MsiCreateRecord(2));
+    if (!record) {
+        return;
+    }
+    MsiRecordSetInteger(record.get(), 1, 2);
+    MsiRecordSetInteger(record.get(), 2, 0);
+    send(INSTALLMESSAGE_PROGRESS, record.get());
+}
+
+void Session::send(INSTALLMESSAGE kind, MSIHANDLE record) {
+    if (MsiProcessMessage(handle_, kind, record) == IDCANCEL) {
+        cancelled_ = true;
+    }
 }
 
 Text inexactPropertyText(const Text& source, const char* consequence) {

@@ -1,5 +1,6 @@
 // What an entry point asks of the install session it is given: properties,
-// whether it runs deferred, and lines in the install log.
+// whether it runs deferred, lines in the install log, and whether the user
+// has cancelled.
 #pragma once
 
 #include "diagnostics.h"
@@ -34,10 +35,20 @@ public:
 
     // One INSTALLMESSAGE_INFO line "<source>: info: <text>" or
     // "<source>: warning: <text>", the text as literalLogText writes it.
-    void log(const Text& source, const Text& text, Severity severity) const;
+    void log(const Text& source, const Text& text, Severity severity);
+
+    // The installer answers a message with IDCANCEL once the user has
+    // cancelled; the session remembers any such answer. This sends a
+    // progress message that moves nothing, so that an entry learns of a
+    // cancel before its action starts, when it has sent nothing else.
+    void askWhetherCancelled();
+    bool cancelled() const { return cancelled_; }
 
 private:
+    void send(INSTALLMESSAGE kind, MSIHANDLE record);
+
     MSIHANDLE handle_;
+    bool cancelled_ = false;
 };
 
 // The warning for a property that holds such a character, ending in what
@@ -49,12 +60,12 @@ Text inexactPropertyText(const Text& source, const char* consequence);
 // installer's thread; the scope belongs to that thread.
 class ReportingScope {
 public:
-    ReportingScope(const Session& session, const char* entryName);
+    ReportingScope(Session& session, const char* entryName);
     ~ReportingScope();
     ReportingScope(const ReportingScope&) = delete;
     ReportingScope& operator=(const ReportingScope&) = delete;
 
-    const Session& session;
+    Session& session;
     const char* const entryName;
 };
 

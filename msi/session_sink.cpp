@@ -63,7 +63,7 @@ void report(HWND, Text text, Severity severity) {
 
 namespace msi {
 
-ReportingScope::ReportingScope(const Session& session, const char* entryName)
+ReportingScope::ReportingScope(Session& session, const char* entryName)
     : session(session), entryName(entryName) {
     setCurrentScope(this);
 }

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the release bundle dist/VardoMSICustomActions-<version>-win32.zip:
-# the library, its trace variant, its Windows Installer entry points, the
-# action runner, the header, the export list, the import libraries (mingw-w64
-# and Microsoft), the actions reference, the Windows Installer guide, a short
-# readme and SHA256SUMS, the checksums of all the others. The version is the
+# the library, its trace variant, its Windows Installer entry points and the
+# WiX include that defines their custom actions, the action runner, the
+# header, the export list, the import libraries (mingw-w64 and Microsoft), the
+# actions reference, the Windows Installer guide, a short readme and
+# SHA256SUMS, the checksums of all the others. The version is the
 # library's file version, from CMakeLists.txt.
 #   scripts/bundle.sh [--no-build] [--sign PFX [--password-file FILE] [--timestamp URL]]
 #
@@ -58,7 +59,8 @@ staging="build/bundle/$name"
 rm -rf "build/bundle" "dist/$name.zip"
 mkdir -p "$staging"
 cp dist/win32/VardoMSICustomActions.dll dist/win32/VardoMSICustomActionsTrace.dll \
-   dist/win32/VardoMSICustomActionsMsi.dll dist/win32/vmsi-run.exe \
+   dist/win32/VardoMSICustomActionsMsi.dll dist/win32/VardoMSICustomActions.wxi \
+   dist/win32/vmsi-run.exe \
    dist/win32/VardoMSICustomActions.h dist/win32/VardoMSICustomActions.def \
    dist/win32/libVardoMSICustomActions.dll.a dist/win32/VardoMSICustomActions.lib \
    docs/actions.md docs/msi.md CHANGELOG.md "$staging/"

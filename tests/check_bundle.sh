@@ -24,6 +24,7 @@ VardoMSICustomActions.def
 VardoMSICustomActions.dll
 VardoMSICustomActions.h
 VardoMSICustomActions.lib
+VardoMSICustomActions.wxi
 VardoMSICustomActionsMsi.dll
 VardoMSICustomActionsTrace.dll
 actions.md
@@ -91,6 +92,8 @@ for program in $programs; do
     cmp -s "$unpack.unsigned/$name/$program" "$root/dist/win32/$program" ||
         fail "the unsigned bundle's $program is not the built one"
 done
+cmp -s "$unpack.unsigned/$name/VardoMSICustomActions.wxi" "$root/msi/VardoMSICustomActions.wxi" ||
+    fail "the bundle's VardoMSICustomActions.wxi is not the one in msi/"
 rm -rf "$unpack.unsigned"
 
 [ "$failures" -eq 0 ] && echo "ok: $zip holds the $(echo "$expected" | wc -l) expected files, signed or not"

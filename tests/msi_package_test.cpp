@@ -2,6 +2,7 @@
 // sources written here, installed with the prefix's own msiexec, each action
 // checked by what it did, by its result properties and by its texts in the
 // verbose log.
+#include "export_table.h"
 #include "handles.h"
 #include "machine_keys.h"
 #include "msi_package.h"
@@ -12,7 +13,12 @@
 
 #include <msi.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <list>
+#include <map>
+#include <set>
+#include <sstream>
 
 using namespace vmsi::test;
 using Lines = std::vector<std::string>;
@@ -34,18 +40,22 @@ void expectCall(const InstallOutcome& outcome, const PackageCall& call, int resu
     }
 }
 
+// The call's last line in the log, or the empty text when it wrote none.
+std::string lastLine(const InstallOutcome& outcome, const PackageCall& call) {
+    const Lines lines = outcome.linesOf(call);
+    return lines.empty() ? "" : lines.back();
+}
+
 // Everything the actions work on: programs, a component, a versioned file,
 // shortcut folders, an earlier catalogue and the registry keys that point at
 // them, a cache folder.
 class MsiPackageTest : public ::testing::Test {
 protected:
-    MsiPackageTest()
-        : world_("msi-world"), earlierCatalogue_("Software\\Vardo\\Quillmark\\4.0"),
-          versionMarker_("Software\\Vardo\\QLMKInternalVersion\\Version5"),
-          appPath_("Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\VmsiMsiTest.exe") {
+    MsiPackageTest() : world_("msi-world") {
         for (const char* folder :
              {"Launched", "Tools", "Components", "Versioned", "Desktop", "Programs\\Quillmark",
-              "Quillmark4\\system", "Favourites", "Fav;s", "Cache", "New"}) {
+              "Quillmark4\\system", "Quillmark4-32\\system", "Favourites", "Fav;s", "Cache",
+              "New"}) {
             makeFolders(w(folder));
         }
         for (const char* copy :
@@ -66,17 +76,30 @@ protected:
         }
         writeFile(w("Programs\\Quillmark\\Quillmark.lnk"), "user shortcut");
         writeFile(w("Desktop\\Old.lnk"), "old shortcut");
-        writeFile(catalogue(), "catalogue");
-        earlierCatalogue_.setString("InstallLocation", w("Quillmark4"));
-        versionMarker_.setString("Version", "5.0.2");
-        appPath_.setString("", w("Tools\\tool.exe"));
+        // The earlier installation in both views of HKLM\Software, told
+        // apart: a 32-bit entry reads the one below Wow6432Node.
+        for (const bool x86 : {false, true}) {
+            const std::string software = x86 ? "Software\\Wow6432Node\\" : "Software\\";
+            writeFile(catalogue(x86), "catalogue");
+            machineKeys_.emplace_back(software + "Vardo\\Quillmark\\4.0")
+                .setString("InstallLocation", w(x86 ? "Quillmark4-32" : "Quillmark4"));
+            machineKeys_.emplace_back(software + "Vardo\\QLMKInternalVersion\\Version5")
+                .setString("Version", versionText(x86));
+            machineKeys_
+                .emplace_back(software +
+                              "Microsoft\\Windows\\CurrentVersion\\App Paths\\VmsiMsiTest.exe")
+                .setString("", w("Tools\\tool.exe"));
+        }
         writeFile(w("Cache\\a.tmp"), "a");
     }
 
     std::string w(const std::string& relative = "") const {
         return relative.empty() ? world_.path() : world_ / relative;
     }
-    std::string catalogue() const { return w("Quillmark4\\system\\pcdb.mdb"); }
+    std::string catalogue(bool x86 = false) const {
+        return w(x86 ? "Quillmark4-32\\system\\pcdb.mdb" : "Quillmark4\\system\\pcdb.mdb");
+    }
+    static std::string versionText(bool x86) { return x86 ? "5.0.2 (32-bit view)" : "5.0.2"; }
     bool exists(const std::string& relative) const {
         return GetFileAttributesA(w(relative).c_str()) != INVALID_FILE_ATTRIBUTES;
     }
@@ -86,9 +109,7 @@ protected:
 
     ScratchFolder world_;
     std::list<RegistryValueOverride> folders_;
-    MachineRegistryKey earlierCatalogue_;
-    MachineRegistryKey versionMarker_;
-    MachineRegistryKey appPath_;
+    std::list<MachineRegistryKey> machineKeys_;
 };
 
 } // namespace
@@ -103,13 +124,14 @@ TEST_F(MsiPackageTest, ImmediateEntriesReadTheirPropertiesAndSetTheirResults) {
         package.immediate("MsiLaunch", {{"MSILAUNCH_FOLDER", w("Launched")},
                                         {"MSILAUNCH_FILENAME", "viewer.exe"},
                                         {"MSILAUNCH_PARAMETERS", "[a] {b}"}});
-    const PackageCall wait =
-        package.immediate("MsiLaunchWait", {{"MSILAUNCHWAIT_FOLDER", w("Tools\\")},
-                                            {"MSILAUNCHWAIT_FILENAME", "tool.exe"},
-                                            {"MSILAUNCHWAIT_PARAMETERS", "--exit=3 waited"}});
+    const PackageCall wait = package.immediate("MsiLaunchWait",
+                                               {{"MSILAUNCHWAIT_FOLDER", w("Tools\\")},
+                                                {"MSILAUNCHWAIT_FILENAME", "tool.exe"},
+                                                {"MSILAUNCHWAIT_PARAMETERS", "--exit=3 waited"}},
+                                               "EXITCODE");
     // The same entry again: a property changed, the others kept.
     const PackageCall missing =
-        package.immediate("MsiLaunchWait", {{"MSILAUNCHWAIT_FILENAME", "missing.exe"}});
+        package.immediate("MsiLaunchWait", {{"MSILAUNCHWAIT_FILENAME", "missing.exe"}}, "EXITCODE");
     const PackageCall registration =
         package.immediate("MsiRegister", {{"MSIREGISTER_OPTIONS", "/s"},
                                           {"MSIREGISTER_FOLDER", w("Components")},
@@ -163,9 +185,12 @@ TEST_F(MsiPackageTest, ImmediateEntriesReadTheirPropertiesAndSetTheirResults) {
         {"info: File to Launch: " + w("Launched\\viewer.exe"), "info: Launch Params: [a] {b}"});
 
     EXPECT_EQ(recordedCommandLine(w("Tools\\tool.exe")), w("Tools\\tool.exe") + " --exit=3 waited");
-    expectCall(
-        outcome, wait, 1,
-        {"info: File to Launch: " + w("Tools\\tool.exe"), "info: Launch Params: --exit=3 waited"});
+    EXPECT_EQ(outcome.resultAfter(wait, "EXITCODE"), "3");
+    expectCall(outcome, wait, 1,
+               {"info: File to Launch: " + w("Tools\\tool.exe"),
+                "info: Launch Params: --exit=3 waited", "info: Exit code: 3"});
+    // No program ran: no exit code, and the one before is removed.
+    EXPECT_EQ(outcome.resultAfter(missing, "EXITCODE"), "<unset>");
     expectCall(outcome, missing, 0,
                {"info: File to Launch: " + w("Tools\\missing.exe"),
                 "info: Launch Params: --exit=3 waited", "warning: That file doesn't exist"});
@@ -217,7 +242,7 @@ TEST_F(MsiPackageTest, ImmediateEntriesReadTheirPropertiesAndSetTheirResults) {
               w("Tools\\DbMigrate.exe") + " " + parameters);
     expectCall(outcome, conversion, 1,
                {"info: File to Launch: " + w("Tools\\DbMigrate.exe"),
-                "info: Launch Params: " + parameters});
+                "info: Launch Params: " + parameters, "info: Exit code: 0"});
 
     EXPECT_EQ(readFile(w("Favourites\\favorite.txt")), w("Summer [2024]\r\n"));
     expectCall(outcome, favourites, 1,
@@ -252,10 +277,10 @@ TEST_F(MsiPackageTest, DeferredEntriesReadTheirArgumentsFromCustomActionData) {
                false);
     const std::string parameters = R"(--exit=0 "a b" c:\d\ x"y)";
     EXPECT_EQ(recordedCommandLine(w("Tools\\tool.exe")), w("Tools\\tool.exe") + " " + parameters);
-    expectCall(
-        outcome, wait, 1,
-        {"info: File to Launch: " + w("Tools\\tool.exe"), "info: Launch Params: " + parameters},
-        false);
+    expectCall(outcome, wait, 1,
+               {"info: File to Launch: " + w("Tools\\tool.exe"),
+                "info: Launch Params: " + parameters, "info: Exit code: 0"},
+               false);
     // Run from the script, an entry sets no property.
     expectCall(outcome, marker, 1, {"info: 5.0.2installed"}, false);
     EXPECT_EQ(outcome.property("MSICHECKFORQLMK_RESULT"), "<unset>");
@@ -310,6 +335,112 @@ TEST_F(MsiPackageTest, AZeroResultFailsTheInstallationOnlyWhenThePackageAsks) {
     EXPECT_EQ(outcome.exitCode, 0u) << outcome.log;
     EXPECT_EQ(outcome.linesOf(deferred), zero);
     EXPECT_EQ(readFile(w("Favourites\\favorite.txt")), w("after\r\n"));
+}
+
+TEST_F(MsiPackageTest, ANonZeroExitCodeFailsTheInstallationOnlyWhenThePackageAsks) {
+    TestPackage package("fail-on-exit-code");
+    const PackageCall immediate =
+        package.immediate("MsiLaunchWait", {{"MSILAUNCHWAIT_FOLDER", w("Tools")},
+                                            {"MSILAUNCHWAIT_FILENAME", "tool.exe"},
+                                            {"MSILAUNCHWAIT_PARAMETERS", "--exit=3"}});
+    const std::string tooMany = w("Tools") + ";tool.exe;;;;more";
+    const PackageCall refused = package.deferred("MsiLaunchWait", tooMany);
+    // The recorder standing in for the tool exits with the code that stands
+    // in the old catalogue's place in its command line.
+    const PackageCall deferred = package.deferred(
+        "MsiLaunchDbMigrate", w("Tools") + ";--exit=5;" + w("New") + ";pcdb.mdb;;[ASK_DEFERRED]");
+
+    InstallOutcome outcome = package.install("MSILAUNCHWAIT_FAILONEXITCODE=1");
+    EXPECT_EQ(outcome.exitCode, installFailure);
+    EXPECT_EQ(lastLine(outcome, immediate), "warning: The installation fails on this exit code, "
+                                            "as Property MSILAUNCHWAIT_FAILONEXITCODE asks");
+    outcome = package.install("ASK_DEFERRED=1");
+    EXPECT_EQ(outcome.exitCode, installFailure);
+    EXPECT_EQ(lastLine(outcome, immediate), "info: Action result: 1");
+    // The two entries that hand out an exit code take a field more.
+    expectCall(outcome, refused, 0,
+               {"warning: CustomActionData holds 6 fields, more than the 3 arguments and the two "
+                "fail requests, the action is not run: " +
+                tooMany},
+               false);
+    EXPECT_EQ(outcome.linesOf(deferred),
+              (Lines{"info: File to Launch: " + w("Tools\\DbMigrate.exe"),
+                     "info: Launch Params:  -i -o \"--exit=5\" -n \"" + w("New\\pcdb.mdb") + "\"",
+                     "info: Exit code: 5", "info: Action result: 1",
+                     "warning: The installation fails on this exit code, as CustomActionData "
+                     "field 6 asks"}));
+}
+
+namespace {
+
+// Windows Installer's own interface answers a message with IDCANCEL once the
+// user has pressed Cancel; a silent msiexec under Wine never does. This
+// external interface handler is the stand-in for that answer: it replays
+// IDCANCEL for the first message of the kind whose text holds the mark, and
+// keeps the log lines it is shown.
+struct ReplayedCancelAnswer {
+    UINT kind;
+    std::string mark;
+    Lines lines{};
+    bool answered = false;
+
+    static INT WINAPI answer(void* context, UINT type, LPCSTR message) {
+        auto& self = *static_cast<ReplayedCancelAnswer*>(context);
+        if ((type & 0xFF000000) == INSTALLMESSAGE_INFO) {
+            self.lines.push_back(message);
+        }
+        const bool cancel = !self.answered && (type & 0xFF000000) == self.kind &&
+                            std::string(message).find(self.mark) != std::string::npos;
+        self.answered = self.answered || cancel;
+        return cancel ? IDCANCEL : 0;
+    }
+};
+
+} // namespace
+
+// The entries called in this process with a session of a package, as the
+// installer calls them, each message answered by the replayed Cancel.
+TEST_F(MsiPackageTest, AReplayedCancelAnswerStopsTheEntryButNotAStepUnderWay) {
+    TestPackage package("cancel");
+    const OpenedPackage opened(package.build());
+    const vmsi::LoadedModule library(
+        LoadLibraryA(besideThisProgram("VardoMSICustomActionsMsi.dll").c_str()));
+    const auto entry = [&](const char* name, ReplayedCancelAnswer& replay) {
+        MsiSetExternalUIA(&ReplayedCancelAnswer::answer,
+                          INSTALLLOGMODE_INFO | INSTALLLOGMODE_PROGRESS, &replay);
+        const auto function = vmsi::exportOf<UINT(__stdcall*)(MSIHANDLE)>(library.get(), name);
+        const UINT status = function != nullptr ? function(opened.session()) : ERROR_PROC_NOT_FOUND;
+        MsiSetExternalUIA(nullptr, 0, nullptr);
+        return status;
+    };
+    opened.setProperty("MSILAUNCHWAIT_FOLDER", w("Tools"));
+    opened.setProperty("MSILAUNCHWAIT_FILENAME", "tool.exe");
+    const std::string prefix = "MsiLaunchWait: ";
+
+    // Before the action starts: the entry asks with a progress message.
+    ReplayedCancelAnswer beforeStart{INSTALLMESSAGE_PROGRESS, ""};
+    EXPECT_EQ(entry("MsiLaunchWait", beforeStart), static_cast<UINT>(ERROR_INSTALL_USEREXIT));
+    EXPECT_EQ(beforeStart.lines,
+              (Lines{prefix + "warning: The installation is cancelled, the action is not run",
+                     prefix + "info: Action result: 0"}));
+    EXPECT_FALSE(exists("Tools\\tool.exe.record")) << "the action ran";
+
+    // Under way: the program is started and waited for all the same.
+    ReplayedCancelAnswer underWay{INSTALLMESSAGE_INFO, "File to Launch"};
+    EXPECT_EQ(entry("MsiLaunchWait", underWay), static_cast<UINT>(ERROR_INSTALL_USEREXIT));
+    EXPECT_EQ(
+        underWay.lines,
+        (Lines{prefix + "info: File to Launch: " + w("Tools\\tool.exe"),
+               prefix + "info: Launch Params: ", prefix + "info: Exit code: 0",
+               prefix + "info: Action result: 1",
+               prefix + "warning: The installation is cancelled, the action finished first"}));
+    EXPECT_TRUE(exists("Tools\\tool.exe.record"));
+
+    // The data entry has set the data when it learns of the cancel.
+    opened.setProperty("MsiSetCustomActionData_Request", "Later;MSILAUNCHWAIT_FILENAME");
+    ReplayedCancelAnswer dataSet{INSTALLMESSAGE_INFO, "CustomActionData of Later"};
+    EXPECT_EQ(entry("MsiSetCustomActionData", dataSet), static_cast<UINT>(ERROR_INSTALL_USEREXIT));
+    EXPECT_EQ(opened.property("Later"), "tool.exe");
 }
 
 // A value that the ANSI code page cannot hold exactly: U+FF02, the fullwidth
@@ -394,52 +525,175 @@ TEST(MsiEntryLibrary, FreesItsThreadSlotWhenUnloaded) {
     EXPECT_EQ(afterwards, lowestFree);
 }
 
-// The package of docs/msi.md, as it stands there: it finds the earlier
-// catalogue, converts it with the tool it installs and removes the cache.
-// The command line cannot steer its deferred actions: the cache folder's
-// parent of the earlier form of the example is given, and ignored.
-TEST_F(MsiPackageTest, TheDocumentedExamplePackageMigratesAnEarlierCatalogue) {
-    const auto guide = readFile(windowsPathOf(VMSI_SOURCE_FOLDER "/docs/msi.md"));
-    ASSERT_TRUE(guide.has_value());
-    const std::size_t begin = guide->find("```xml\n", guide->find("## A complete example"));
-    ASSERT_NE(begin, std::string::npos);
-    const std::string source = guide->substr(begin + 7, guide->find("```", begin + 7) - begin - 7);
+namespace {
 
+std::string sourcePath(const std::string& relative) {
+    return windowsPathOf(VMSI_SOURCE_FOLDER "/" + relative);
+}
+
+bool isX86(const PackageTarget& target) {
+    return target.architecture == "x86";
+}
+
+// x86 packages, first, run the shipped 32-bit DLL in the installer's 32-bit
+// custom action server; x64 packages the 64-bit test build. Where 32-bit
+// programs run only under emulation, each 32-bit process costs about a
+// minute and that server has failed there: scripts/wine-run.sh says which
+// kind of machine this is, and one line says when x86 is left out.
+std::vector<PackageTarget> packageTargets() {
+    static const bool x86 = [] {
+        const char* emulated = std::getenv("VMSI_WINE32_EMULATED");
+        if (emulated != nullptr && std::string(emulated) == "0") {
+            return true;
+        }
+        std::printf("x86 packages: not run, as %s\n",
+                    emulated != nullptr
+                        ? "32-bit programs run here only under emulation"
+                        : "VMSI_WINE32_EMULATED is not set (scripts/wine-run.sh sets it)");
+        return false;
+    }();
+    const PackageTarget x64{"x64", thisProgramFolder(), sourcePath("msi")};
+    if (!x86) {
+        return {x64};
+    }
+    return {{"x86", sourcePath("dist/win32"), sourcePath("dist/win32")}, x64};
+}
+
+} // namespace
+
+// The include file: every action it defines, once, in a product that only
+// sets properties and sequences them, x86 where 32-bit programs run
+// natively. Each argument holds the name of its private property, so that
+// the data line of a deferred form shows that its request names them all,
+// in order (such arguments name nothing: the actions change nothing). The
+// results come back in properties, a 32-bit entry's from the 32-bit view of
+// HKLM\Software, below Wow6432Node.
+TEST_F(MsiPackageTest, EveryActionOfTheIncludeRunsInAPackageThatTakesIt) {
+    const PackageTarget target = packageTargets().front();
+    TestPackage package("include", target, PackageActions::FromInclude);
+    const std::map<std::string, std::string> given = {{"MsiCheckForQLMK_Version", "5"},
+                                                      {"MsiLaunchWait_Folder", w("Tools")},
+                                                      {"MsiLaunchWait_FileName", "tool.exe"}};
+    const std::set<std::string> deferredForms = {"MsiLaunchWait",
+                                                 "MsiRegister",
+                                                 "MsiCreateDesktopShortcut",
+                                                 "MsiRemoveDesktopShortcut",
+                                                 "MsiLaunchDbMigrate",
+                                                 "MsiWriteFavorites",
+                                                 "MsiRemoveQLMKCache"};
+    std::vector<PackageCall> calls;
+    std::vector<std::pair<PackageCall, std::string>> dataCalls;
+    for (const vmsi::ExportDescription& action : vmsi::exportTable) {
+        if (action.kind == vmsi::ExportKind::IdentityFunction) {
+            continue;
+        }
+        const std::string entry = "Msi" + std::string(action.name).substr(5);
+        PropertyValues publicValues;
+        PropertyValues privateValues;
+        std::string data;
+        for (std::size_t i = 0; i < action.argumentCount; ++i) {
+            std::string name = entry + "_" + action.arguments[i].name;
+            name[entry.size() + 1] = static_cast<char>(toupper(name[entry.size() + 1]));
+            const std::string value = given.count(name) != 0 ? given.at(name) : name;
+            privateValues.emplace_back(name, value);
+            data += value + ";";
+            CharUpperA(name.data());
+            publicValues.emplace_back(name, value);
+        }
+        calls.push_back(package.immediate(entry, publicValues));
+        if (deferredForms.count(entry) != 0) {
+            const bool exitCode = entry == "MsiLaunchWait" || entry == "MsiLaunchDbMigrate";
+            privateValues.emplace_back(entry + "_FailOnZero", "0");
+            if (exitCode) {
+                privateValues.emplace_back(entry + "_FailOnExitCode", "0");
+            }
+            calls.push_back(package.includedDeferred(entry, privateValues));
+            dataCalls.push_back({{calls.back().id + ".Data", "MsiSetCustomActionData"},
+                                 "info: CustomActionData of " + calls.back().id + ": " + data +
+                                     (exitCode ? "0;0" : "0")});
+        }
+    }
+
+    const InstallOutcome outcome = package.install();
+    ASSERT_EQ(outcome.exitCode, 0u) << outcome.log;
+    for (const PackageCall& call : calls) {
+        EXPECT_EQ(lastLine(outcome, call).substr(0, 21), "info: Action result: ") << call.id;
+    }
+    for (const auto& [call, data] : dataCalls) {
+        EXPECT_EQ(outcome.linesOf(call), Lines{data});
+    }
+    EXPECT_EQ(outcome.property("MSICHECKFORQLMKDB_DATABASEPATH"), catalogue(isX86(target)));
+    EXPECT_EQ(outcome.property("MSICHECKFORQLMK_VERSIONTEXT"), versionText(isX86(target)));
+    EXPECT_EQ(outcome.property("MSILAUNCHWAIT_EXITCODE"), "0");
+}
+
+// The package of docs/msi.md, as it stands there, built for x86 as the guide
+// builds it, and for x64: it finds the earlier catalogue, converts it with
+// the tool it installs and removes the cache; the conversion's lines are the
+// guide's sample log. The command line cannot steer its deferred actions:
+// the cache folder's parent of an earlier form of the example is given, and
+// ignored. A tool that exits with 1 fails the installation.
+TEST_F(MsiPackageTest, TheDocumentedExamplePackageMigratesAnEarlierCatalogue) {
+    const std::string guide = readFile(sourcePath("docs/msi.md")).value_or("");
+    const auto block = [&](const std::string& heading, const std::string& fence) {
+        const std::size_t begin = guide.find(fence, guide.find(heading)) + fence.size();
+        return guide.substr(begin, guide.find("```", begin) - begin);
+    };
+    const std::string source = block("## A complete example", "```xml\n");
     char programData[MAX_PATH];
     ASSERT_NE(GetEnvironmentVariableA("ProgramData", programData, MAX_PATH), 0u);
     const std::string vardo = std::string(programData) + "\\Vardo";
     const bool vardoExisted = GetFileAttributesA(vardo.c_str()) != INVALID_FILE_ATTRIBUTES;
     const std::string cache = vardo + "\\Quillmark\\QLMKCache";
-    makeFolders(cache);
-    writeFile(cache + "\\thumbs.db", "cache");
     makeFolders(w("QLMKCache"));
     writeFile(w("QLMKCache\\thumbs.db"), "not the installed product's cache");
 
-    TestPackage package("example");
-    copyFileOrFail(besideThisProgram("recorder.exe"), package.folder() / "DbMigrate.exe");
-    const InstallOutcome outcome = package.installSource(source, "QLMKCACHEPARENT=" + w());
-    const bool cacheRemoved = GetFileAttributesA(cache.c_str()) == INVALID_FILE_ATTRIBUTES;
-    removeTree(vardoExisted ? vardo + "\\Quillmark" : vardo);
-    ASSERT_EQ(outcome.exitCode, 0u) << outcome.log;
+    for (const PackageTarget& target : packageTargets()) {
+        SCOPED_TRACE(target.architecture);
+        const bool x86 = isX86(target);
+        Lines sample;
+        std::istringstream sampleLog(block("## The install log", "```\n"));
+        for (std::string line; std::getline(sampleLog, line);) {
+            const std::string sampleCatalogue = "C:\\Quillmark 4\\system\\pcdb.mdb";
+            if (const std::size_t at = line.find(sampleCatalogue); at != std::string::npos) {
+                line.replace(at, sampleCatalogue.size(), catalogue(x86));
+            }
+            sample.push_back(line.substr(line.find(": ") + 2));
+        }
+        makeFolders(cache);
+        writeFile(cache + "\\thumbs.db", "cache");
 
-    const std::string installFolder = outcome.property("InstallFolder");
-    const std::string tool = installFolder + "DbMigrate.exe";
-    const auto record = readFile(tool + ".record");
-    EXPECT_EQ(recordField(record.value_or(""), "arg3"), catalogue());
-    EXPECT_EQ(recordField(record.value_or(""), "arg5"), installFolder + "Catalogue\\pcdb.mdb");
-    EXPECT_TRUE(cacheRemoved);
-    EXPECT_TRUE(exists("QLMKCache\\thumbs.db"));
-    EXPECT_EQ(outcome.property("MSICHECKFORQLMKDB_DATABASEPATH"), catalogue());
-    EXPECT_EQ(outcome.linesOf({"FindEarlierCatalogue", "MsiCheckForQLMKDB"}).size(), 4u);
-    EXPECT_EQ(outcome.linesOf({"ConvertCatalogue", "MsiLaunchDbMigrate"}),
-              (Lines{"info: File to Launch: " + tool,
-                     "info: Launch Params:  -i -o \"" + catalogue() + "\" -n \"" + installFolder +
-                         "Catalogue\\pcdb.mdb\"",
-                     "info: Action result: 1"}));
-    EXPECT_EQ(outcome.linesOf({"RemoveCache", "MsiRemoveQLMKCache"}).front(),
-              "info: QLMK Cache Folder = " + cache);
+        TestPackage package("example-" + target.architecture, target);
+        copyFileOrFail(besideThisProgram("recorder.exe"), package.folder() / "DbMigrate.exe");
+        InstallOutcome outcome = package.installSource(source, "QLMKCACHEPARENT=" + w());
+        const bool cacheRemoved = GetFileAttributesA(cache.c_str()) == INVALID_FILE_ATTRIBUTES;
+        removeTree(vardoExisted ? vardo + "\\Quillmark" : vardo);
+        ASSERT_EQ(outcome.exitCode, 0u) << outcome.log;
 
-    DeleteFileA((tool + ".record").c_str());
-    EXPECT_EQ(package.uninstall(), 0u);
-    EXPECT_EQ(GetFileAttributesA(tool.c_str()), INVALID_FILE_ATTRIBUTES);
+        const std::string installFolder = outcome.property("InstallFolder");
+        const std::string tool = installFolder + "DbMigrate.exe";
+        const auto record = readFile(tool + ".record");
+        EXPECT_EQ(recordField(record.value_or(""), "arg3"), catalogue(x86));
+        EXPECT_EQ(recordField(record.value_or(""), "arg5"), installFolder + "Catalogue\\pcdb.mdb");
+        EXPECT_TRUE(cacheRemoved);
+        EXPECT_TRUE(exists("QLMKCache\\thumbs.db"));
+        EXPECT_EQ(outcome.property("MSICHECKFORQLMKDB_DATABASEPATH"), catalogue(x86));
+        EXPECT_EQ(outcome.linesOf({"MsiCheckForQLMKDB", "MsiCheckForQLMKDB"}).size(), 4u);
+        const PackageCall conversion{"MsiLaunchDbMigrateDeferred", "MsiLaunchDbMigrate"};
+        EXPECT_EQ(outcome.linesOf(conversion), sample);
+        EXPECT_EQ(outcome.linesOf({"MsiRemoveQLMKCacheDeferred", "MsiRemoveQLMKCache"}).front(),
+                  "info: QLMK Cache Folder = " + cache);
+        DeleteFileA((tool + ".record").c_str());
+        EXPECT_EQ(package.uninstall(), 0u);
+        EXPECT_EQ(GetFileAttributesA(tool.c_str()), INVALID_FILE_ATTRIBUTES);
+
+        // The prefix's reg.exe refuses the tool's switches and exits with 1.
+        char system[MAX_PATH];
+        GetSystemDirectoryA(system, MAX_PATH);
+        copyFileOrFail(std::string(system) + "\\reg.exe", package.folder() / "DbMigrate.exe");
+        outcome = package.installSource(source);
+        EXPECT_EQ(outcome.exitCode, installFailure);
+        EXPECT_EQ(lastLine(outcome, conversion), "warning: The installation fails on this exit "
+                                                 "code, as CustomActionData field 6 asks");
+    }
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <msi.h>
+#include <msiquery.h>
 
 namespace vmsi::test {
 
@@ -131,26 +132,35 @@ std::vector<Text> InstallOutcome::linesOf(const PackageCall& call) const {
     return found;
 }
 
-TestPackage::TestPackage(const Text& name) : name_(name), folder_("msi-" + name) {}
+TestPackage::TestPackage(const Text& name, std::optional<PackageTarget> target,
+                         PackageActions actions)
+    : name_(name), target_(target.value_or(PackageTarget{"x64", thisProgramFolder(), ""})),
+      actionSource_(actions), folder_("msi-" + name) {}
 
 void TestPackage::setProperty(const Text& name, const Text& formattedValue, int& sequence) {
     const Text id = "Set" + std::to_string(++actionCount_);
     actions_ += "<CustomAction Id=\"" + id + "\" Property=\"" + name + "\" Value=\"" +
                 xmlEscaped(formattedValue) + "\"/>\n";
+    schedule(id, sequence);
+}
+
+void TestPackage::schedule(const Text& id, int& sequence) {
     sequence_ +=
         "<Custom Action=\"" + id + "\" Sequence=\"" + std::to_string(sequence++) + "\"/>\n";
 }
 
 PackageCall TestPackage::immediate(const Text& entry, const PropertyValues& properties,
                                    const Text& textSuffix) {
-    const PackageCall call{"Call" + std::to_string(++actionCount_), entry};
+    const bool included = actionSource_ == PackageActions::FromInclude;
+    const PackageCall call{included ? entry : "Call" + std::to_string(++actionCount_), entry};
     for (const auto& [name, value] : properties) {
         setProperty(name, formattedLiteral(value), immediateSequence_);
     }
-    actions_ += "<CustomAction Id=\"" + call.id + "\" BinaryKey=\"Actions\" DllEntry=\"" + entry +
-                "\" Execute=\"immediate\" Return=\"check\"/>\n";
-    sequence_ += "<Custom Action=\"" + call.id + "\" Sequence=\"" +
-                 std::to_string(immediateSequence_++) + "\"/>\n";
+    if (!included) {
+        actions_ += "<CustomAction Id=\"" + call.id + "\" BinaryKey=\"Actions\" DllEntry=\"" +
+                    entry + "\" Execute=\"immediate\" Return=\"check\"/>\n";
+    }
+    schedule(call.id, immediateSequence_);
     for (const Text& suffix : {Text("RESULT"), textSuffix}) {
         if (!suffix.empty()) {
             const Text name = upperCase(entry) + "_" + suffix;
@@ -167,9 +177,43 @@ PackageCall TestPackage::deferred(const Text& entry, const std::optional<Text>& 
     }
     actions_ += "<CustomAction Id=\"" + call.id + "\" BinaryKey=\"Actions\" DllEntry=\"" + entry +
                 "\" Execute=\"deferred\" Impersonate=\"no\" Return=\"check\"/>\n";
-    sequence_ += "<Custom Action=\"" + call.id + "\" Sequence=\"" +
-                 std::to_string(deferredSequence_++) + "\"/>\n";
+    schedule(call.id, deferredSequence_);
     return call;
+}
+
+PackageCall TestPackage::includedDeferred(const Text& entry, const PropertyValues& properties) {
+    const PackageCall call{entry + "Deferred", entry};
+    for (const auto& [name, value] : properties) {
+        setProperty(name, formattedLiteral(value), deferredSequence_);
+    }
+    for (const char* step : {".Request", ".Data", ""}) {
+        schedule(call.id + step, deferredSequence_);
+    }
+    return call;
+}
+
+Text TestPackage::composedSource() const {
+    const Text library =
+        actionSource_ == PackageActions::FromInclude
+            ? "<?include VardoMSICustomActions.wxi ?>\n"
+            : "<Binary Id=\"Actions\" SourceFile=\"VardoMSICustomActionsMsi.dll\"/>\n";
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+           "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n"
+           "<Product Id=\"*\" Name=\"Vmsi test " +
+           name_ +
+           "\" Language=\"1033\" Version=\"1.0.0\" "
+           "Manufacturer=\"Vardo tests\" UpgradeCode=\"8d3f4b62-5d2e-4f0a-9a51-3c7e0e1b2a40\">\n"
+           "<Package InstallerVersion=\"200\" Compressed=\"yes\" InstallScope=\"perMachine\"/>\n"
+           "<Directory Id=\"TARGETDIR\" Name=\"SourceDir\"/>\n"
+           "<Feature Id=\"Main\" Level=\"1\"/>\n" +
+           library + actions_ + "<InstallExecuteSequence>\n" + sequence_ +
+           "<RegisterUser>0</RegisterUser><RegisterProduct>0</RegisterProduct>\n"
+           "<PublishFeatures>0</PublishFeatures><PublishProduct>0</PublishProduct>\n"
+           "</InstallExecuteSequence>\n</Product>\n</Wix>\n";
+}
+
+Text TestPackage::build() {
+    return buildSource(composedSource());
 }
 
 InstallOutcome TestPackage::install(const Text& commandLineProperties) {
@@ -177,46 +221,43 @@ InstallOutcome TestPackage::install(const Text& commandLineProperties) {
 }
 
 InstallOutcome TestPackage::install(const std::wstring& commandLineProperties) {
-    return installSource(
-        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-        "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n"
-        "<Product Id=\"*\" Name=\"Vmsi test " +
-            name_ +
-            "\" Language=\"1033\" Version=\"1.0.0\" "
-            "Manufacturer=\"Vardo tests\" UpgradeCode=\"8d3f4b62-5d2e-4f0a-9a51-3c7e0e1b2a40\">\n"
-            "<Package InstallerVersion=\"200\" Compressed=\"yes\" InstallScope=\"perMachine\"/>\n"
-            "<Directory Id=\"TARGETDIR\" Name=\"SourceDir\"/>\n"
-            "<Feature Id=\"Main\" Level=\"1\"/>\n"
-            "<Binary Id=\"Actions\" SourceFile=\"VardoMSICustomActionsMsi.dll\"/>\n" +
-            actions_ + "<InstallExecuteSequence>\n" + sequence_ +
-            "<RegisterUser>0</RegisterUser><RegisterProduct>0</RegisterProduct>\n"
-            "<PublishFeatures>0</PublishFeatures><PublishProduct>0</PublishProduct>\n"
-            "</InstallExecuteSequence>\n</Product>\n</Wix>\n",
-        commandLineProperties);
+    return installSource(composedSource(), commandLineProperties);
 }
 
 InstallOutcome TestPackage::installSource(const Text& source, const Text& commandLineProperties) {
     return installSource(source, wideText(commandLineProperties));
 }
 
-InstallOutcome TestPackage::installSource(const Text& source,
-                                          const std::wstring& commandLineProperties) {
+Text TestPackage::buildSource(const Text& source) {
     const Text sourcePath = folder_ / (name_ + ".wxs");
     const Text package = folder_ / (name_ + ".msi");
-    const Text log = folder_ / (name_ + ".log");
     const Text buildOutput = folder_ / "wixl.txt";
     writeFile(sourcePath, source);
     DeleteFileA(package.c_str());
     // wixl finds the files a source names beside the source or in the
-    // folder it runs in, the one that holds the built libraries. A build
-    // takes a fraction of a second alone, and far longer on a loaded machine.
-    runUnixShellCommand("cd '" + unixPathOf(thisProgramFolder()) + "' && wixl -a x64 -o '" +
-                            unixPathOf(package) + "' '" + unixPathOf(sourcePath) + "' >'" +
-                            unixPathOf(buildOutput) + "' 2>&1",
+    // folder it runs in, the one that holds the entry points' DLL, and an
+    // include file there or in the folder given with -I. A build takes a
+    // fraction of a second alone, and far longer on a loaded machine.
+    const Text includes =
+        target_.includeFolder.empty() ? "" : "-I '" + unixPathOf(target_.includeFolder) + "' ";
+    runUnixShellCommand("cd '" + unixPathOf(target_.libraryFolder) + "' && wixl -a " +
+                            target_.architecture + " " + includes + "-o '" + unixPathOf(package) +
+                            "' '" + unixPathOf(sourcePath) + "' >'" + unixPathOf(buildOutput) +
+                            "' 2>&1",
                         120000);
-    InstallOutcome outcome;
     if (GetFileAttributesA(package.c_str()) == INVALID_FILE_ATTRIBUTES) {
         ADD_FAILURE() << "wixl built no package: " << readFile(buildOutput).value_or("");
+        return Text();
+    }
+    return package;
+}
+
+InstallOutcome TestPackage::installSource(const Text& source,
+                                          const std::wstring& commandLineProperties) {
+    const Text log = folder_ / (name_ + ".log");
+    InstallOutcome outcome;
+    const Text package = buildSource(source);
+    if (package.empty()) {
         return outcome;
     }
     removeEarlierInstallations(source);
@@ -256,5 +297,30 @@ void removeEarlierInstallations(const Text& source) {
 }
 
 } // namespace
+
+OpenedPackage::OpenedPackage(const Text& packagePath) {
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    const UINT status = MsiOpenPackageA(packagePath.c_str(), &session_);
+    if (status != ERROR_SUCCESS) {
+        ADD_FAILURE() << "cannot open " << packagePath << ": error " << status;
+    }
+}
+
+OpenedPackage::~OpenedPackage() {
+    if (session_ != 0) {
+        MsiCloseHandle(session_);
+    }
+}
+
+void OpenedPackage::setProperty(const Text& name, const Text& value) const {
+    MsiSetPropertyA(session_, name.c_str(), value.c_str());
+}
+
+Text OpenedPackage::property(const Text& name) const {
+    char value[4096] = {};
+    DWORD length = sizeof value;
+    MsiGetPropertyA(session_, name.c_str(), value, &length);
+    return value;
+}
 
 } // namespace vmsi::test

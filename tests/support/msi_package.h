@@ -8,6 +8,8 @@
 
 #include "scratch.h"
 
+#include <msi.h>
+
 #include <optional>
 #include <string>
 #include <utility>
@@ -37,19 +39,42 @@ struct InstallOutcome {
     std::vector<Text> linesOf(const PackageCall& call) const;
 };
 
+// What a package is built for: wixl's architecture, the folder that holds
+// the entry points' DLL of that architecture (wixl runs there), and the one
+// that holds VardoMSICustomActions.wxi.
+struct PackageTarget {
+    Text architecture; // "x64" or "x86"
+    Text libraryFolder;
+    Text includeFolder;
+};
+
+// A composed package defines its own custom actions, or takes those of the
+// shipped include file.
+enum class PackageActions { Own, FromInclude };
+
 class TestPackage {
 public:
-    explicit TestPackage(const Text& name);
+    // The 64-bit entry points beside the test program, unless told otherwise.
+    explicit TestPackage(const Text& name, std::optional<PackageTarget> target = std::nullopt,
+                         PackageActions actions = PackageActions::Own);
 
     // Sets the properties (taken literally, never as formatted text), runs
     // the entry as an immediate action and keeps <ENTRY>_RESULT, and
-    // <ENTRY>_<textSuffix> when given, for resultAfter.
+    // <ENTRY>_<textSuffix> when given, for resultAfter. From the include,
+    // the action is the entry's immediate form, which runs once at most.
     PackageCall immediate(const Text& entry, const PropertyValues& properties,
                           const Text& textSuffix = "");
     // Runs the entry as a deferred action whose CustomActionData a type-51
     // action sets from this formatted text, as packages do, or, given none,
     // whose data the package sets some other way.
     PackageCall deferred(const Text& entry, const std::optional<Text>& customActionData);
+    // From the include: sets the private properties (literally) and runs the
+    // entry's deferred form, after its request and its data action.
+    PackageCall includedDeferred(const Text& entry, const PropertyValues& properties);
+
+    // Builds the composed package; its path, or the empty text after a
+    // failure.
+    Text build();
 
     // Builds the composed package and installs it silently with a verbose
     // log; the command line may add PROPERTY=value pairs, in the ANSI code
@@ -67,14 +92,37 @@ public:
 
 private:
     void setProperty(const Text& name, const Text& formattedValue, int& sequence);
+    void schedule(const Text& id, int& sequence);
+    Text composedSource() const;
+    Text buildSource(const Text& source);
 
     Text name_;
+    PackageTarget target_;
+    PackageActions actionSource_;
     ScratchFolder folder_;
     Text actions_;
     Text sequence_;
     int immediateSequence_ = 1001; // after CostFinalize, before InstallValidate
     int deferredSequence_ = 4001;  // between InstallFiles and InstallFinalize
     int actionCount_ = 0;
+};
+
+// A session of a built package opened in this process, as the installer
+// opens one for its immediate custom actions, with no user interface: a test
+// calls an entry with it directly. The package's sequences do not run.
+class OpenedPackage {
+public:
+    explicit OpenedPackage(const Text& packagePath);
+    ~OpenedPackage();
+    OpenedPackage(const OpenedPackage&) = delete;
+    OpenedPackage& operator=(const OpenedPackage&) = delete;
+
+    MSIHANDLE session() const { return session_; }
+    void setProperty(const Text& name, const Text& value) const;
+    Text property(const Text& name) const;
+
+private:
+    MSIHANDLE session_ = 0;
 };
 
 } // namespace vmsi::test

@@ -182,6 +182,15 @@ TEST(Runner, TriesAnEntryPointInTheSessionOfAThrowawayPackage) {
               std::string::npos)
         << run.errors;
     EXPECT_EQ(run.output, "MSICHECKFORQLMK_RESULT=0\nreturn: 1603 (ERROR_INSTALL_FAILURE)\n");
+
+    test::ScratchFolder scratch("runner-entry");
+    test::copyFileOrFail(test::besideThisProgram("recorder.exe"), scratch / "recorder.exe");
+    run = runRunner("--msi MsiLaunchWait \"MSILAUNCHWAIT_FOLDER=" + scratch.path() +
+                    "\" MSILAUNCHWAIT_FILENAME=recorder.exe MSILAUNCHWAIT_PARAMETERS=--exit=3");
+    // After the recorder's own line.
+    EXPECT_NE(run.output.find("\nMSILAUNCHWAIT_RESULT=1\nMSILAUNCHWAIT_EXITCODE=3\nreturn: 0"),
+              std::string::npos)
+        << run.output;
     EXPECT_EQ(temporaryFiles(), before);
 }
 

@@ -217,9 +217,10 @@ Text propertyValue(MSIHANDLE session, const Text& name) {
     }
 }
 
-// After <ENTRY>_: each immediate entry's result, and the texts that the
-// entries of the two buffer actions hand back.
-constexpr const char* resultSuffixes[] = {"RESULT", "DATABASEPATH", "VERSIONTEXT"};
+// After <ENTRY>_: each immediate entry's result, the texts that the entries
+// of the two buffer actions hand back, and the exit code of the program that
+// the entries of the two waiting actions started.
+constexpr const char* resultSuffixes[] = {"RESULT", "DATABASEPATH", "VERSIONTEXT", "EXITCODE"};
 
 void printResults(MSIHANDLE session, const Text& entryName, UINT returned) {
     Text stem;

@@ -12,7 +12,8 @@ namespace vmsi::runner {
 
 // Prints the entry's log lines on standard error as they come, then on
 // standard output the result properties that are set afterwards
-// (<ENTRY>_RESULT and the text results) and the code the entry returned.
+// (<ENTRY>_RESULT, the text results, the exit code of a program it waited
+// for) and the code the entry returned.
 // The exit status: 0 when it returned ERROR_SUCCESS, 1 when it returned any
 // other code, exitUsage when the assignments are not NAME=VALUE, the library
 // cannot be loaded or has no such entry, or no session can be made.

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the suite under 64-bit Wine, the
-# checks of the built libraries' tables, and the 32-bit conformance stage.
-# The user's home folder must be left exactly as it was found.
+# checks of the built libraries' tables, the 32-bit conformance stage, and
+# the whole suite again against the shipped 32-bit build where 32-bit
+# programs run natively; one line says whether that ran. The user's home
+# folder must be left exactly as it was found.
 #   scripts/test.sh [ctest arguments...]
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/root.sh"
@@ -18,6 +20,10 @@ status=0
 # (tests/CMakeLists.txt), and the native ones run beside them.
 (cd build/win64 && ctest --output-on-failure -j2 "$@") || status=$?
 stop_wine_server
+
+# The 32-bit suite's own last line (tests/run_suite32.sh), from ctest's log.
+suite32=$(grep -m1 '^32-bit suite: ' build/win64/Testing/Temporary/LastTest.log || true)
+echo "${suite32:-32-bit suite: no result in this run (left out, or it failed: see above)}"
 
 if ! home_changes=$(diff <(echo "$home_before") <(echo "$(home_snapshot)")); then
     echo "test: the home folder $HOME changed during the run:"

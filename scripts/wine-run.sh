@@ -10,7 +10,7 @@
 . "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 # The test programs learn here whether a 32-bit program would run only under
 # emulation (about a minute per process), and leave such runs out.
-if wine32_emulated; then export VMSI_WINE32_EMULATED=1; else export VMSI_WINE32_EMULATED=0; fi
+if wine32_emulated; then export VMSI_WINE32_EMULATED=yes; else export VMSI_WINE32_EMULATED=no; fi
 out=$(mktemp)
 err=$(mktemp)
 trap 'rm -f "$out" "$err"' EXIT

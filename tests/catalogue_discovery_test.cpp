@@ -2,8 +2,10 @@
 // as real keys under HKEY_LOCAL_MACHINE of the test prefix, the default
 // folders under a Program Files folder that points into a scratch folder.
 #include "VardoMSICustomActions.h"
+#include "handles.h"
 #include "machine_keys.h"
 #include "recorded_reports.h"
+#include "registry.h"
 #include "scratch.h"
 #include "shipped_library.h"
 
@@ -147,6 +149,30 @@ TEST_F(CatalogueDiscoveryTest, TheFirstRegisteredDatabaseShadowsEverythingAfterI
         expected.push_back(warning("csDatabase = " + database, owner));
         EXPECT_EQ(takeReports(), expected) << "candidate " << winner;
     }
+}
+
+TEST_F(CatalogueDiscoveryTest, ReadsTheInstallationRegisteredInItsOwnViewOfTheRegistry) {
+    // Under WoW64 the 32-bit library reads HKLM\Software through
+    // Wow6432Node, where a 32-bit installer registered the earlier
+    // installation; the 64-bit one reads Software itself. The other view
+    // names another folder with a database of its own.
+    const std::string database = plantDatabase(scratch_ / "Own\\system\\pcdb.mdb");
+    plantDatabase(scratch_ / "Other\\system\\pcdb.mdb");
+    test::MachineRegistryKey other(registrations[0].keyPath, test::otherRegistryView);
+    other.setString(registrations[0].valueName, scratch_ / "Other");
+    registerInstall(0, scratch_ / "Own");
+
+    ResultBuffer buffer;
+    EXPECT_EQ(VMSI_CheckForQLMKDB(owner, buffer.data()), 1);
+    EXPECT_EQ(buffer.text(), database);
+    RegistryKey seen;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                            test::machineKeyIn64BitView(registrations[0].keyPath).c_str(), 0,
+                            KEY_READ | KEY_WOW64_64KEY, seen.receive()),
+              ERROR_SUCCESS);
+    const auto registered = readRegistryText(seen.get(), registrations[0].valueName);
+    ASSERT_TRUE(registered.has_value());
+    EXPECT_EQ(registered->text, scratch_ / "Own");
 }
 
 TEST_F(CatalogueDiscoveryTest, EachProbeReportsWhatItsValueNamesAndMovesOn) {

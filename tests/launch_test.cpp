@@ -5,6 +5,7 @@
 #include "launch.h"
 #include "recorded_reports.h"
 #include "scratch.h"
+#include "shipped_library.h"
 
 #include <gtest/gtest.h>
 
@@ -157,7 +158,7 @@ TEST_F(LaunchTest, ShellGivesOneEvenWhenItCannotOpenTheFile) {
 }
 
 TEST_F(LaunchTest, ExportsTakeNullTextsAsEmptyTexts) {
-    HMODULE module = LoadLibraryA(test::besideThisProgram("VardoMSICustomActions.dll").c_str());
+    HMODULE module = LoadLibraryA(test::shippedFile("VardoMSICustomActions.dll").c_str());
     ASSERT_NE(module, nullptr);
     using LaunchFunction = int(__stdcall*)(HWND, const char*, const char*, const char*);
     auto launch = exportOf<LaunchFunction>(module, "VMSI_Launch");

@@ -3,6 +3,7 @@
 #include "handles.h"
 #include "module_identity.h"
 #include "scratch.h"
+#include "shipped_library.h"
 
 #include <gtest/gtest.h>
 
@@ -41,12 +42,12 @@ Identity identityOf(const std::string& dllPath) {
 } // namespace
 
 TEST(ModuleIdentity, IsTheLibrarysOwnPathAndFileVersion) {
-    const std::string dll = test::besideThisProgram("VardoMSICustomActions.dll");
+    const std::string dll = test::shippedFile("VardoMSICustomActions.dll");
     const Identity identity = identityOf(dll);
     EXPECT_EQ(identity.path, dll);
     EXPECT_EQ(identity.version, VMSI_EXPECTED_VERSION);
 
-    const std::string trace = test::besideThisProgram("VardoMSICustomActionsTrace.dll");
+    const std::string trace = test::shippedFile("VardoMSICustomActionsTrace.dll");
     EXPECT_EQ(identityOf(trace).path, trace);
 }
 
@@ -77,7 +78,7 @@ TEST(ModuleIdentity, KeepsAPathLongerThanMaxPathWhole) {
             << folder << ": error " << GetLastError();
     }
     const std::string dll = folder + "\\VardoMSICustomActions.dll";
-    ASSERT_TRUE(CopyFileW(wide(test::besideThisProgram("VardoMSICustomActions.dll")).c_str(),
+    ASSERT_TRUE(CopyFileW(wide(test::shippedFile("VardoMSICustomActions.dll")).c_str(),
                           wide("\\\\?\\" + dll).c_str(), FALSE))
         << "error " << GetLastError();
 
@@ -100,7 +101,7 @@ TEST(ModuleIdentity, KeepsAPathLongerThanMaxPathWhole) {
 }
 
 TEST(ModuleIdentity, StaysTheSameWhateverActionsRunInBetween) {
-    const std::string dll = test::besideThisProgram("VardoMSICustomActions.dll");
+    const std::string dll = test::shippedFile("VardoMSICustomActions.dll");
     HMODULE module = LoadLibraryA(dll.c_str());
     ASSERT_NE(module, nullptr);
     auto getIdentity = exportOf<IdentityFunction>(module, "GetDLLNameAndVersion");

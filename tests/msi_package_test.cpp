@@ -543,7 +543,7 @@ bool isX86(const PackageTarget& target) {
 std::vector<PackageTarget> packageTargets() {
     static const bool x86 = [] {
         const char* emulated = std::getenv("VMSI_WINE32_EMULATED");
-        if (emulated != nullptr && std::string(emulated) == "0") {
+        if (emulated != nullptr && std::string(emulated) == "no") {
             return true;
         }
         std::printf("x86 packages: not run, as %s\n",

@@ -191,7 +191,7 @@ TEST(Planting, TheVersionCheckAsksForTheSystemsVersionLibraryOnly) {
     PlantedFile inCurrentFolder(impostor, scratch / "Current\\version.dll");
     test::CurrentFolder current(scratch / "Current");
 
-    HMODULE module = LoadLibraryA(test::besideThisProgram("VardoMSICustomActions.dll").c_str());
+    HMODULE module = LoadLibraryA(test::shippedFile("VardoMSICustomActions.dll").c_str());
     ASSERT_NE(module, nullptr);
     using CheckVersionOfFile = int(__stdcall*)(HWND, const char*, const char*, int, int, int, int);
     const auto check = exportOf<CheckVersionOfFile>(module, "VMSI_CheckVersionOfFile");

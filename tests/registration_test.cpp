@@ -5,6 +5,7 @@
 #include "recorded_reports.h"
 #include "scratch.h"
 #include "shipped_library.h"
+#include "wow64.h"
 
 #include <gtest/gtest.h>
 
@@ -20,10 +21,10 @@ namespace {
 const HWND owner = reinterpret_cast<HWND>(0x1234);
 const char* const appPathsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths";
 
-std::string systemFolder() {
-    char folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryA(folder, sizeof folder);
-    return std::string(folder, length);
+// The registration tool the action starts from the system folder, as the
+// component sees its own host: under WoW64, the 32-bit tool in syswow64.
+std::string startedRegistrationTool() {
+    return test::startedSystemProgramFolder() + "\\regsvr32.exe";
 }
 
 // The tool is not waited for by the action; the tests wait for it to be gone
@@ -94,7 +95,7 @@ TEST_F(RegisterTest, StartsTheSystemToolOnTheQuotedPathWithoutWaiting) {
     ASSERT_TRUE(marker.has_value()) << "the component was not registered";
     EXPECT_EQ(test::recordField(*marker, "waitedFor"), "release");
     EXPECT_EQ(test::recordField(*marker, "commandLine"), commandLine);
-    EXPECT_EQ(test::recordField(*marker, "program"), systemFolder() + "\\regsvr32.exe");
+    EXPECT_EQ(test::recordField(*marker, "program"), startedRegistrationTool());
 }
 
 TEST_F(RegisterTest, OptionsReachTheToolUnchanged) {
@@ -152,7 +153,7 @@ TEST_F(RegisterTest, ARegsvr32PlantedInTheCurrentOrTheProgramFolderIsNotStarted)
     EXPECT_EQ(registerComponent(nullptr, "/s", folder(), "VmsiSelfRegistering.dll"), 1);
     const auto marker = waitForMarker(".registered");
     ASSERT_TRUE(marker.has_value()) << "the system's tool did not run";
-    EXPECT_EQ(test::recordField(*marker, "program"), systemFolder() + "\\regsvr32.exe");
+    EXPECT_EQ(test::recordField(*marker, "program"), startedRegistrationTool());
     waitForRegistrationToolsToEnd();
     EXPECT_FALSE(test::readFile(inCurrent.path() + ".record").has_value());
     EXPECT_FALSE(test::readFile(besideProgram.path() + ".record").has_value());

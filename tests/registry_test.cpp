@@ -2,6 +2,7 @@
 // write probe, against the real registry of the test prefix.
 #include "registry.h"
 #include "scratch.h"
+#include "wow64.h"
 
 #include <gtest/gtest.h>
 
@@ -97,6 +98,9 @@ TEST(ShellFolderPath, ReadsEachKindFromItsOwnValue) {
         {5, HKEY_CURRENT_USER, shellFoldersKey, "Programs"},
         {6, HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir"},
     };
+    // The prefix's own Program Files folder, where the catalogue search
+    // looks: under WoW64, Program Files (x86).
+    EXPECT_EQ(shellFolderPath(6), test::programFilesFolder);
     for (const Row& row : rows) {
         test::RegistryValueOverride value(row.root, row.keyPath, row.valueName);
         const std::string folder = "C:\\vmsi kind " + std::to_string(row.kind) + "\\";
@@ -122,10 +126,10 @@ TEST(CanWriteMachineSettings, FollowsTheRightToOpenSoftwareForWriting) {
         ASSERT_TRUE(readOnly.applied());
         EXPECT_FALSE(canWriteMachineSettings());
         // Reading is still allowed, and the probe wrote nothing.
-        EXPECT_NE(readRegistryString(HKEY_LOCAL_MACHINE,
+        EXPECT_EQ(readRegistryString(HKEY_LOCAL_MACHINE,
                                      "Software\\Microsoft\\Windows\\CurrentVersion",
                                      "ProgramFilesDir"),
-                  "");
+                  test::programFilesFolder);
     }
     EXPECT_TRUE(canWriteMachineSettings());
 }

@@ -22,7 +22,7 @@ struct RunnerRun {
     std::string errors;
 };
 
-// Runs vmsi-run.exe from beside the test program with the given argument
+// Runs the shipped vmsi-run.exe with the given argument
 // text, its standard output and error going to files.
 RunnerRun runRunner(const std::string& arguments) {
     test::ScratchFolder scratch("runner-output");
@@ -40,7 +40,7 @@ RunnerRun runRunner(const std::string& arguments) {
     startup.hStdOutput = output;
     startup.hStdError = errors;
     PROCESS_INFORMATION process = {};
-    std::string commandLine = "\"" + test::besideThisProgram("vmsi-run.exe") + "\" " + arguments;
+    std::string commandLine = "\"" + test::shippedFile("vmsi-run.exe") + "\" " + arguments;
     RunnerRun run{9999, "", ""};
     if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                        &startup, &process)) {
@@ -124,7 +124,7 @@ TEST(Runner, ConvertsIntegersAndShowsAWrittenResultBuffer) {
 TEST(Runner, PrintsTheIdentityOfTheLibraryItLoads) {
     RunnerRun run = runRunner("GetDLLNameAndVersion");
     EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(run.output, "path: " + test::besideThisProgram("VardoMSICustomActionsTrace.dll") +
+    EXPECT_EQ(run.output, "path: " + test::shippedFile("VardoMSICustomActionsTrace.dll") +
                               "\nversion: " VMSI_EXPECTED_VERSION "\n");
 
     const std::string other = test::besideThisProgram("VmsiFixtureVersioned.dll");

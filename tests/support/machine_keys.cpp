@@ -14,18 +14,21 @@ namespace {
 constexpr const char* testKeyRoot = "Software\\VardoMSICustomActionsTests";
 constexpr const char* putBackRoot = "Software\\VardoMSICustomActionsTests\\PutBack";
 
-bool keyExists(const Text& keyPath) {
+bool keyExists(const Text& keyPath, REGSAM view) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ | view, &key) !=
+        ERROR_SUCCESS) {
         return false;
     }
     RegCloseKey(key);
     return true;
 }
 
-// One record per changed key, named after it: "HKLM/Software/Classes/...".
-Text recordName(HKEY root, const Text& keyPath) {
-    Text name = Text(root == HKEY_LOCAL_MACHINE ? "HKLM" : "HKCU") + "/" + keyPath;
+// One record per changed key, named after it and its view:
+// "HKLM32/Software/Classes/...".
+Text recordName(HKEY root, REGSAM view, const Text& keyPath) {
+    Text name = Text(root == HKEY_LOCAL_MACHINE ? "HKLM" : "HKCU") +
+                (view == KEY_WOW64_32KEY ? "32" : "64") + "/" + keyPath;
     std::replace(name.begin(), name.end(), '\\', '/');
     return name;
 }
@@ -34,17 +37,28 @@ Text recordPath(const Text& name) {
     return Text(putBackRoot) + "\\" + name;
 }
 
-HKEY openOrCreate(HKEY root, const Text& keyPath) {
+HKEY openOrCreate(HKEY root, const Text& keyPath, REGSAM view = 0) {
     HKEY key = nullptr;
-    RegCreateKeyExA(root, keyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegCreateKeyExA(root, keyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
+                    nullptr);
     return key;
+}
+
+// The key and everything in it, in the given view (RegDeleteTreeA has none).
+void deleteKeyTree(HKEY root, const Text& keyPath, REGSAM view) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_ALL_ACCESS | view, &key) == ERROR_SUCCESS) {
+        RegDeleteTreeA(key, nullptr);
+        RegCloseKey(key);
+    }
+    RegDeleteKeyExA(root, keyPath.c_str(), view, 0);
 }
 
 // A key of the record (Existed 0 or 1, and the key's copy when it was
 // there; Made, the outermost parent made for it) before the key is
 // replaced: false when one is noted already.
-bool noteKeyToPutBack(const Text& keyPath, const std::vector<Text>& madeParents) {
-    const Text record = recordPath(recordName(HKEY_LOCAL_MACHINE, keyPath));
+bool noteKeyToPutBack(const Text& keyPath, REGSAM view, const std::vector<Text>& madeParents) {
+    const Text record = recordPath(recordName(HKEY_LOCAL_MACHINE, view, keyPath));
     HKEY noted = nullptr;
     DWORD disposition = 0;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, record.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
@@ -55,8 +69,8 @@ bool noteKeyToPutBack(const Text& keyPath, const std::vector<Text>& madeParents)
     const bool fresh = disposition == REG_CREATED_NEW_KEY;
     if (fresh) {
         HKEY key = nullptr;
-        const DWORD existed =
-            RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
+        const DWORD existed = RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ | view,
+                                            &key) == ERROR_SUCCESS;
         if (existed) {
             HKEY copy = openOrCreate(noted, "Copy");
             EXPECT_EQ(RegCopyTreeA(key, nullptr, copy), ERROR_SUCCESS) << keyPath;
@@ -75,16 +89,17 @@ bool noteKeyToPutBack(const Text& keyPath, const std::vector<Text>& madeParents)
 
 // The record of a value: the key's, and "|" and the value's name.
 Text valueRecordName(HKEY root, const Text& keyPath, const Text& valueName) {
-    return recordName(root, keyPath) + "|" + valueName;
+    return recordName(root, ownRegistryView, keyPath) + "|" + valueName;
 }
 
 // True when the key's DACL, if noted, was set again. After a run that died
 // the parents made for a key go too, with whatever that run made in them.
 bool putBack(const Text& name, bool runDied = false) {
     const Text record = recordPath(name);
-    const HKEY root = name.compare(0, 5, "HKLM/") == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    const HKEY root = name.compare(0, 4, "HKLM") == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    const REGSAM view = name.compare(4, 2, "32") == 0 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
     const std::size_t bar = name.find('|');
-    Text keyPath = name.substr(5, bar == Text::npos ? Text::npos : bar - 5);
+    Text keyPath = name.substr(7, bar == Text::npos ? Text::npos : bar - 7);
     std::replace(keyPath.begin(), keyPath.end(), '/', '\\');
 
     if (bar != Text::npos) {
@@ -94,11 +109,16 @@ bool putBack(const Text& name, bool runDied = false) {
         DWORD size = static_cast<DWORD>(data.size());
         if (RegGetValueA(HKEY_CURRENT_USER, record.c_str(), "Saved", RRF_RT_ANY | RRF_NOEXPAND,
                          &type, data.data(), &size) == ERROR_SUCCESS) {
-            HKEY key = openOrCreate(root, keyPath);
+            HKEY key = openOrCreate(root, keyPath, view);
             RegSetValueExA(key, valueName.c_str(), 0, type, data.data(), size);
             RegCloseKey(key);
         } else {
-            RegDeleteKeyValueA(root, keyPath.c_str(), valueName.c_str());
+            HKEY key = nullptr;
+            if (RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_SET_VALUE | view, &key) ==
+                ERROR_SUCCESS) {
+                RegDeleteValueA(key, valueName.c_str());
+                RegCloseKey(key);
+            }
         }
     }
 
@@ -109,7 +129,7 @@ bool putBack(const Text& name, bool runDied = false) {
                      security.data(), &size) == ERROR_SUCCESS) {
         HKEY key = nullptr;
         securitySet =
-            RegOpenKeyExA(root, keyPath.c_str(), 0, WRITE_DAC, &key) == ERROR_SUCCESS &&
+            RegOpenKeyExA(root, keyPath.c_str(), 0, WRITE_DAC | view, &key) == ERROR_SUCCESS &&
             RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, security.data()) == ERROR_SUCCESS;
         if (key != nullptr) {
             RegCloseKey(key);
@@ -119,12 +139,11 @@ bool putBack(const Text& name, bool runDied = false) {
     size = sizeof existed;
     if (RegGetValueA(HKEY_CURRENT_USER, record.c_str(), "Existed", RRF_RT_REG_DWORD, nullptr,
                      &existed, &size) == ERROR_SUCCESS) {
-        RegDeleteTreeA(root, keyPath.c_str());
-        RegDeleteKeyA(root, keyPath.c_str());
+        deleteKeyTree(root, keyPath, view);
         HKEY copy = nullptr;
         if (existed && RegOpenKeyExA(HKEY_CURRENT_USER, (record + "\\Copy").c_str(), 0, KEY_READ,
                                      &copy) == ERROR_SUCCESS) {
-            HKEY key = openOrCreate(root, keyPath);
+            HKEY key = openOrCreate(root, keyPath, view);
             RegCopyTreeA(copy, nullptr, key);
             RegCloseKey(key);
             RegCloseKey(copy);
@@ -134,8 +153,7 @@ bool putBack(const Text& name, bool runDied = false) {
     size = sizeof made;
     if (runDied && RegGetValueA(HKEY_CURRENT_USER, record.c_str(), "Made", RRF_RT_REG_SZ, nullptr,
                                 made, &size) == ERROR_SUCCESS) {
-        RegDeleteTreeA(root, made);
-        RegDeleteKeyA(root, made);
+        deleteKeyTree(root, made, view);
     }
     RegDeleteTreeA(HKEY_CURRENT_USER, record.c_str());
     RegDeleteKeyA(HKEY_CURRENT_USER, record.c_str());
@@ -194,7 +212,8 @@ void putBackNotedValue(HKEY root, const Text& keyPath, const Text& valueName) {
 
 void noteSecurityToPutBack(HKEY root, const Text& keyPath,
                            const std::vector<unsigned char>& security) {
-    HKEY noted = openOrCreate(HKEY_CURRENT_USER, recordPath(recordName(root, keyPath)));
+    HKEY noted =
+        openOrCreate(HKEY_CURRENT_USER, recordPath(recordName(root, ownRegistryView, keyPath)));
     EXPECT_EQ(RegSetValueExA(noted, "Security", 0, REG_BINARY, security.data(),
                              static_cast<DWORD>(security.size())),
               ERROR_SUCCESS)
@@ -203,20 +222,21 @@ void noteSecurityToPutBack(HKEY root, const Text& keyPath,
 }
 
 bool putBackNoted(HKEY root, const Text& keyPath) {
-    return putBack(recordName(root, keyPath));
+    return putBack(recordName(root, ownRegistryView, keyPath));
 }
 
-MachineRegistryKey::MachineRegistryKey(const Text& keyPath) : keyPath_(keyPath) {
+MachineRegistryKey::MachineRegistryKey(const Text& keyPath, REGSAM view)
+    : keyPath_(keyPath), view_(view) {
     for (std::size_t at = keyPath.find('\\'); at != Text::npos; at = keyPath.find('\\', at + 1)) {
-        if (!keyExists(keyPath.substr(0, at))) {
+        if (!keyExists(keyPath.substr(0, at), view_)) {
             madeParents_.push_back(keyPath.substr(0, at));
         }
     }
-    putsBack_ = noteKeyToPutBack(keyPath_, madeParents_);
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, keyPath_.c_str());
+    putsBack_ = noteKeyToPutBack(keyPath_, view_, madeParents_);
+    deleteKeyTree(HKEY_LOCAL_MACHINE, keyPath_, view_);
     HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
+    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS | view_, nullptr, &key, nullptr),
               ERROR_SUCCESS)
         << keyPath_;
     if (key != nullptr) {
@@ -226,24 +246,25 @@ MachineRegistryKey::MachineRegistryKey(const Text& keyPath) : keyPath_(keyPath) 
 
 MachineRegistryKey::~MachineRegistryKey() {
     if (putsBack_) {
-        putBackNoted(HKEY_LOCAL_MACHINE, keyPath_);
+        putBack(recordName(HKEY_LOCAL_MACHINE, view_, keyPath_));
     } else {
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, keyPath_.c_str());
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath_.c_str());
+        deleteKeyTree(HKEY_LOCAL_MACHINE, keyPath_, view_);
     }
     for (auto parent = madeParents_.rbegin(); parent != madeParents_.rend(); ++parent) {
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, parent->c_str()); // fails while not empty
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, parent->c_str(), view_, 0); // fails while not empty
     }
 }
 
 void MachineRegistryKey::setString(const Text& valueName, const Text& data, DWORD type) const {
-    setRegistryString(HKEY_LOCAL_MACHINE, keyPath_, valueName, data, type);
+    setBytes(valueName, Text(data.c_str(), data.size() + 1), type);
 }
 
 void MachineRegistryKey::setBytes(const Text& valueName, const Text& data, DWORD type) const {
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, KEY_SET_VALUE, &key),
-              ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, nullptr, 0,
+                              KEY_SET_VALUE | view_, nullptr, &key, nullptr),
+              ERROR_SUCCESS)
+        << keyPath_;
     EXPECT_EQ(RegSetValueExA(key, valueName.c_str(), 0, type,
                              reinterpret_cast<const BYTE*>(data.data()),
                              static_cast<DWORD>(data.size())),

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "text.h"
+#include "wow64.h"
 
 #include <windows.h>
 
@@ -15,10 +16,11 @@ namespace vmsi::test {
 // Made for the life of the object, with whatever parent keys were missing,
 // then removed with everything in it and with the parents it made, as far as
 // nothing else has come to live in them. A key that was there before is put
-// back as it was.
+// back as it was. In the view of HKLM\Software that the library reads, unless
+// told another.
 class MachineRegistryKey {
 public:
-    explicit MachineRegistryKey(const Text& keyPath);
+    explicit MachineRegistryKey(const Text& keyPath, REGSAM view = ownRegistryView);
     ~MachineRegistryKey();
     MachineRegistryKey(const MachineRegistryKey&) = delete;
     MachineRegistryKey& operator=(const MachineRegistryKey&) = delete;
@@ -29,6 +31,7 @@ public:
 
 private:
     Text keyPath_;
+    REGSAM view_;
     std::vector<Text> madeParents_; // outermost first
     bool putsBack_ = false;         // false inside another object of the same key
 };
@@ -37,8 +40,10 @@ private:
 // HKCU\Software\VardoMSICustomActionsTests\PutBack (HKCU, as HKLM\Software
 // itself may be the key made read-only), and put back and struck off when
 // the test is done. A test program that starts puts back whatever a run
-// that died left written down, before any test runs. putBackNoted() is
-// false when a DACL noted could not be set again.
+// that died left written down, before any test runs. Each note names the
+// registry view it was made in, the program's own unless told another, so
+// that the other build's program puts it back where it was. putBackNoted()
+// is false when a DACL noted could not be set again.
 void noteSecurityToPutBack(HKEY root, const Text& keyPath,
                            const std::vector<unsigned char>& security);
 bool putBackNoted(HKEY root, const Text& keyPath);

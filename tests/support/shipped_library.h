@@ -1,11 +1,12 @@
-// The shipped library beside the test program (or its trace variant, whose
-// reports go to standard error), loaded by its path and called by export
-// name as the installer calls it: with C strings that may be null.
+// The shipped library (or its trace variant, whose reports go to standard
+// error), loaded by its path and called by export name as the installer calls
+// it: with C strings that may be null.
 #pragma once
 
 #include "export_table.h"
 #include "handles.h"
 #include "scratch.h"
+#include "unix_links.h"
 
 #include <gtest/gtest.h>
 
@@ -15,10 +16,23 @@
 
 namespace vmsi::test {
 
+// A file of what ships (the libraries and the action runner): from the
+// folder that VMSI_SHIPPED_FOLDER names, a Unix path, where the 32-bit suite
+// is given the unpacked release bundle; else the build's own, beside the
+// test program.
+inline Text shippedFile(const Text& fileName) {
+    char folder[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableA("VMSI_SHIPPED_FOLDER", folder, sizeof folder);
+    if (length == 0 || length >= sizeof folder) {
+        return besideThisProgram(fileName);
+    }
+    return windowsPathOf(Text(folder, length)) + "\\" + fileName;
+}
+
 class ShippedLibrary {
 public:
     explicit ShippedLibrary(const char* fileName = "VardoMSICustomActions.dll")
-        : module_(LoadLibraryA(besideThisProgram(fileName).c_str())) {
+        : module_(LoadLibraryA(shippedFile(fileName).c_str())) {
         EXPECT_TRUE(module_) << "cannot load the shipped library: error " << GetLastError();
     }
 

@@ -217,9 +217,8 @@ TEST(Runner, RefusesUsageErrorsWithOneLineThatSaysHowToMendThem) {
         {"--msi", "vmsi-run: name an entry to try"},
         {"--msi MsiCheckForQLMK MSICHECKFORQLMK_VERSION",
          "vmsi-run: --msi takes properties as NAME=VALUE"},
-        {"--msi MsiNoSuchEntry",
-         "vmsi-run: " + test::besideThisProgram("VardoMSICustomActionsMsi.dll") +
-             " has no entry MsiNoSuchEntry"},
+        {"--msi MsiNoSuchEntry", "vmsi-run: " + test::shippedFile("VardoMSICustomActionsMsi.dll") +
+                                     " has no entry MsiNoSuchEntry"},
         {"VMSI_NoSuchAction", "vmsi-run: unknown export \"VMSI_NoSuchAction\""},
         {"VMSI_Launch a b", "vmsi-run: VMSI_Launch takes 3 argument(s)"},
         {"VMSI_Launch a b c d", "vmsi-run: VMSI_Launch takes 3 argument(s)"},

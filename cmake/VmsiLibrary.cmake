@@ -49,10 +49,18 @@ function(vmsi_library_dll target)
 endfunction()
 
 # vmsi_version_resource(OUT_VAR NAME FILE_VERSION a.b.c.d PRODUCT_VERSION a.b.c.d
-#                       DESCRIPTION text)
-# Writes the version resource of the DLL NAME and sets OUT_VAR to its path.
+#                       DESCRIPTION text [PROGRAM])
+# Writes the version resource of the DLL NAME, or of the program NAME.exe,
+# and sets OUT_VAR to its path.
 function(vmsi_version_resource out_var name)
-    cmake_parse_arguments(ARG "" "FILE_VERSION;PRODUCT_VERSION;DESCRIPTION" "" ${ARGN})
+    cmake_parse_arguments(ARG "PROGRAM" "FILE_VERSION;PRODUCT_VERSION;DESCRIPTION" "" ${ARGN})
+    if(ARG_PROGRAM)
+        set(VMSI_RC_FILE_TYPE VFT_APP)
+        set(VMSI_RC_FILE_NAME ${name}.exe)
+    else()
+        set(VMSI_RC_FILE_TYPE VFT_DLL)
+        set(VMSI_RC_FILE_NAME ${name}.dll)
+    endif()
     string(REPLACE "." "," VMSI_RC_FILE_VERSION ${ARG_FILE_VERSION})
     string(REPLACE "." "," VMSI_RC_PRODUCT_VERSION ${ARG_PRODUCT_VERSION})
     set(VMSI_RC_FILE_VERSION_TEXT ${ARG_FILE_VERSION})

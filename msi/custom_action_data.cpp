@@ -85,6 +85,13 @@ std::string joinCustomActionData(const std::vector<std::string>& fields) {
 }
 
 std::optional<int> parseDecimalInteger(std::string_view text) {
+    // A value pasted into a property or quoted on a command line easily
+    // carries a blank at either end; one inside the number is refused.
+    constexpr std::string_view blanks = " \t";
+    const std::size_t first = text.find_first_not_of(blanks);
+    text = first == std::string_view::npos
+               ? std::string_view()
+               : text.substr(first, text.find_last_not_of(blanks) - first + 1);
     bool negative = false;
     if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
         negative = text.front() == '-';

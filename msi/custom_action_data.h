@@ -30,8 +30,10 @@ std::optional<std::vector<std::string>> splitCustomActionData(std::string_view d
 // only field and empty.
 std::string joinCustomActionData(const std::vector<std::string>& fields);
 
-// An optional sign and one or more decimal digits, nothing else, within the
-// range of a 32-bit int; otherwise nothing.
+// A decimal integer as an installer engineer writes one, in a property or on
+// the runner's command line: spaces and tabs around it are allowed, then an
+// optional sign and one or more decimal digits, within the range of a 32-bit
+// int; anything else gives nothing.
 std::optional<int> parseDecimalInteger(std::string_view text);
 
 // A text as one line of the install log, which takes it as formatted text:

@@ -25,8 +25,19 @@ trap 'stop_wine_server; rm -rf "$demo_prefix"' EXIT
 
 drive_c="$WINEPREFIX/drive_c"
 user=$(whoami)
-runner=(env WINEDEBUG=-all "$WINE64" "$root/dist/win64/vmsi-run.exe")
-reg() { "$WINE64" reg "$@" >/dev/null 2>&1; }
+# The shipped 32-bit build, as the installer runs it, where 32-bit programs
+# run natively. It sees what a 32-bit program sees on 64-bit Windows: the
+# 32-bit registry view (Wow6432Node) and "C:\Program Files (x86)", so the
+# earlier installation is seeded there.
+if wine32_emulated; then
+    platform=win64 view=/reg:64 program_files='Program Files'
+    build_note="(the 64-bit test build of the same sources runs here: 32-bit programs run only emulated on this machine, about a minute each)"
+else
+    platform=win32 view=/reg:32 program_files='Program Files (x86)'
+    build_note="(the shipped 32-bit build runs here, with the 32-bit registry view and Program Files folder)"
+fi
+runner=(env WINEDEBUG=-all "$WINE64" "$root/dist/$platform/vmsi-run.exe")
+reg() { "$WINE64" reg "$@" "$view" >/dev/null 2>&1; }
 
 if [ -t 1 ]; then
     say() { printf '\n\033[1m%s\033[0m\n' "$*"; }
@@ -41,16 +52,16 @@ run() {
 }
 
 echo "== The story of an install, in a scratch Wine prefix =="
-echo "(the 64-bit test build of the same sources runs here; 32-bit Wine is emulated and slow)"
+echo "$build_note"
 
 say "The machine before the install:"
 echo "  an earlier photo product, Lensmith, left its catalogue and its registry key;"
 echo "  Quillmark 4 left its version marker; the Start menu has a Quillmark shortcut;"
 echo "  the old version left a cache folder with three files, one of them read-only."
-lensmith="$drive_c/Program Files/Vardo Software Inc/Vardo Lensmith"
+lensmith="$drive_c/$program_files/Vardo Software Inc/Vardo Lensmith"
 mkdir -p "$lensmith/System"
 echo "catalogue of 12,408 photos" > "$lensmith/System/pcdb.mdb"
-reg add 'HKLM\Software\Vardo\Vardo Lensmith\1.0\Install' /v Directory /d 'C:\Program Files\Vardo Software Inc\Vardo Lensmith\' /f
+reg add 'HKLM\Software\Vardo\Vardo Lensmith\1.0\Install' /v Directory /d "C:\\$program_files\\Vardo Software Inc\\Vardo Lensmith\\" /f
 reg add 'HKLM\Software\Vardo\QLMKInternalVersion\Version4' /v Version /d '4.0.2' /f
 programs="$drive_c/users/$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
 mkdir -p "$programs/Quillmark"
@@ -59,10 +70,10 @@ cache="$drive_c/users/$user/AppData/Local/Quillmark/Cache"
 mkdir -p "$cache"
 for i in 1 2 3; do echo "thumbnail $i" > "$cache/thumb$i.bin"; done
 chmod a-w "$cache/thumb3.bin"
-tools="$drive_c/Program Files/Quillmark/Tools"
+tools="$drive_c/$program_files/Quillmark/Tools"
 mkdir -p "$tools" "$drive_c/users/$user/Documents/Quillmark/Settings"
 # The conversion tool is a stand-in that prints the command line it received.
-cp "$root/build/win64/bin/recorder.exe" "$tools/DbMigrate.exe"
+cp "$root/build/$platform/bin/recorder.exe" "$tools/DbMigrate.exe"
 
 say "1. The installer loads the library and asks who it is."
 run GetDLLNameAndVersion
@@ -76,7 +87,7 @@ found=$("${runner[@]}" VMSI_CheckForQLMKDB 2>/dev/null | sed -n 's/^buffer: //p'
 run VMSI_CheckForQLMKDB
 
 say "4. Start the conversion tool on it and wait until it has ended."
-run VMSI_LaunchDbMigrate 'C:\Program Files\Quillmark\Tools\' "$found" "C:\\users\\$user\\Documents\\Quillmark\\" 'catalog.qdb'
+run VMSI_LaunchDbMigrate "C:\\$program_files\\Quillmark\\Tools\\" "$found" "C:\\users\\$user\\Documents\\Quillmark\\" 'catalog.qdb'
 
 say "   A helper of the new version runs once, and the installer waits for it."
 run VMSI_LaunchWait 'C:\windows\system32' cmd.exe '/c echo Quillmark settings are ready'
@@ -104,4 +115,4 @@ say "A refusal: a cache folder name that climbs out of its parent touches nothin
 run VMSI_RemoveQLMKCache "C:\\users\\$user\\AppData\\Local\\Quillmark" '..\..\Roaming'
 
 echo
-echo "Every export: $root/dist/win64/vmsi-run.exe --list; every text: docs/actions.md"
+echo "Every export: $root/dist/$platform/vmsi-run.exe --list; every text: docs/actions.md"

@@ -65,15 +65,19 @@ TEST(CustomActionDataTest, EveryListOfFieldsComesBackFromItsJoinedForm) {
     }
 }
 
-TEST(CustomActionDataTest, IntegersAreSignedDecimalsWithinRangeAndNothingElse) {
+TEST(CustomActionDataTest, IntegersAreSignedDecimalsWithinRangeBetweenBlanksAndNothingElse) {
     EXPECT_EQ(parseDecimalInteger("0"), 0);
     EXPECT_EQ(parseDecimalInteger("-0"), 0);
     EXPECT_EQ(parseDecimalInteger("+7"), 7);
     EXPECT_EQ(parseDecimalInteger("007"), 7);
     EXPECT_EQ(parseDecimalInteger("2147483647"), INT_MAX);
     EXPECT_EQ(parseDecimalInteger("-2147483648"), INT_MIN);
-    for (const char* text : {"", "-", "+", "2147483648", "-2147483649", "99999999999999999999",
-                             " 1", "1 ", "1.0", "0x10", "1e3", "--1", "12a"}) {
+    EXPECT_EQ(parseDecimalInteger(" 1"), 1);
+    EXPECT_EQ(parseDecimalInteger("1 "), 1);
+    EXPECT_EQ(parseDecimalInteger("\t -2147483648 \t"), INT_MIN);
+    for (const char* text :
+         {"", " \t ", "-", " + ", "2147483648", "-2147483649", "99999999999999999999", "- 1", "1 2",
+          "\n1", "1\r", "1.0", "0x10", "1e3", "--1", "12a"}) {
         EXPECT_EQ(parseDecimalInteger(text), std::nullopt) << "[" << text << "]";
     }
 }

@@ -3,6 +3,8 @@
 #include "machine_keys.h"
 #include "scratch.h"
 #include "shipped_library.h"
+#include "tree_snapshot.h"
+#include "unix_links.h"
 
 #include <gtest/gtest.h>
 
@@ -73,7 +75,7 @@ TEST(Runner, ListsExactlyWhatTheLibraryExports) {
     EXPECT_NE(run.output.find("VMSI_LaunchWait folder:text fileName:text parameters:text\n"),
               std::string::npos)
         << run.output;
-    EXPECT_NE(runRunner("--help").output.find("example:"), std::string::npos);
+    EXPECT_NE(runRunner("--help").output.find("examples:"), std::string::npos);
 }
 
 TEST(Runner, ShowsTheTraceAndTheResultOfAnAction) {
@@ -106,7 +108,12 @@ TEST(Runner, ConvertsIntegersAndShowsAWrittenResultBuffer) {
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_EQ(run.output, "result: 0\n");
 
-    for (const char* notAnInteger : {"four", "4.0", "2147483648", "-2147483649", "\"\"", "4x"}) {
+    // The entry points' rule: blanks around the number, none inside.
+    run = runRunner("VMSI_CheckForQLMK \"\t-77 \"");
+    EXPECT_EQ(run.output, "result: 1\nbuffer: 4.0.7\n");
+
+    for (const char* notAnInteger :
+         {"four", "4.0", "2147483648", "-2147483649", "\"\"", "4x", "\"- 77\"", "\"7 7\""}) {
         run = runRunner(std::string("VMSI_CheckForQLMK ") + notAnInteger);
         EXPECT_EQ(run.exitCode, 2u) << notAnInteger;
         EXPECT_NE(run.errors.find("version must be a decimal integer"), std::string::npos)
@@ -123,6 +130,68 @@ TEST(Runner, PrintsTheIdentityOfTheLibraryItLoads) {
     const std::string other = test::besideThisProgram("VmsiFixtureVersioned.dll");
     run = runRunner("--dll \"" + other + "\" GetDLLNameAndVersion");
     EXPECT_EQ(run.output, "path: " + other + "\nversion: 2.7.0.12\n");
+
+    // Read from the runner's own version resource.
+    run = runRunner("--version");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.output, "vmsi-run " VMSI_EXPECTED_VERSION "\n");
+}
+
+TEST(Runner, TakesEveryWordAfterADoubleDashAsItStands) {
+    const struct {
+        const char* arguments;
+        const char* searchedFor;
+    } cases[] = {
+        {"VMSI_CheckIfAppInstalled --null", ""},
+        {"VMSI_CheckIfAppInstalled -- --null", "--null"},
+        {"-- VMSI_CheckIfAppInstalled --null", "--null"},
+        {"VMSI_CheckIfAppInstalled -- --", "--"},
+    };
+    for (const auto& words : cases) {
+        const RunnerRun run = runRunner(words.arguments);
+        const std::string firstLine =
+            "info: Searching in AppPaths for: " + std::string(words.searchedFor) + "\n";
+        EXPECT_EQ(run.errors.compare(0, firstLine.size(), firstLine), 0)
+            << words.arguments << " gave: " << run.errors;
+    }
+}
+
+// As the installer calls an immediate custom action: the lines of its log,
+// its result properties, and an exit status that follows its return code.
+TEST(Runner, TriesAnEntryPointInTheSessionOfAThrowawayPackage) {
+    test::MachineRegistryKey marker("Software\\Vardo\\QLMKInternalVersion\\Version-77");
+    marker.setString("Version", "4.0.7");
+    char temporary[MAX_PATH];
+    const std::string temporaryFolder(temporary, GetTempPathA(sizeof temporary, temporary) - 1);
+    const auto temporaryFiles = [&] {
+        return test::without(test::listingOf(temporaryFolder), "vmsi-tests");
+    };
+    const test::TreeSnapshot before = temporaryFiles();
+
+    RunnerRun run = runRunner("--msi MsiCheckForQLMK \"MSICHECKFORQLMK_VERSION= -77\"");
+    EXPECT_EQ(run.exitCode, 0u) << run.errors;
+    EXPECT_EQ(run.errors,
+              "MsiCheckForQLMK: info: 4.0.7installed\nMsiCheckForQLMK: info: Action result: 1\n");
+    EXPECT_EQ(run.output, "MSICHECKFORQLMK_RESULT=1\nMSICHECKFORQLMK_VERSIONTEXT=4.0.7\n"
+                          "return: 0 (ERROR_SUCCESS)\n");
+
+    run =
+        runRunner("--msi MsiCheckForQLMK MSICHECKFORQLMK_VERSION=-78 MSICHECKFORQLMK_FAILONZERO=1");
+    EXPECT_EQ(run.exitCode, 1u) << run.errors;
+    EXPECT_NE(run.errors.find("MsiCheckForQLMK: warning: The installation fails on this 0"),
+              std::string::npos)
+        << run.errors;
+    EXPECT_EQ(run.output, "MSICHECKFORQLMK_RESULT=0\nreturn: 1603 (ERROR_INSTALL_FAILURE)\n");
+
+    test::ScratchFolder scratch("runner-entry");
+    test::copyFileOrFail(test::besideThisProgram("recorder.exe"), scratch / "recorder.exe");
+    run = runRunner("--msi MsiLaunchWait \"MSILAUNCHWAIT_FOLDER=" + scratch.path() +
+                    "\" MSILAUNCHWAIT_FILENAME=recorder.exe MSILAUNCHWAIT_PARAMETERS=--exit=3");
+    // After the recorder's own line.
+    EXPECT_NE(run.output.find("\nMSILAUNCHWAIT_RESULT=1\nMSILAUNCHWAIT_EXITCODE=3\nreturn: 0"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(temporaryFiles(), before);
 }
 
 TEST(Runner, RefusesUsageErrorsWithOneLineThatSaysHowToMendThem) {
@@ -130,8 +199,26 @@ TEST(Runner, RefusesUsageErrorsWithOneLineThatSaysHowToMendThem) {
         std::string arguments;
         std::string messageStart;
     };
+    // The same build's other half: a 64-bit test program's runner is given
+    // the 32-bit library, and the other way round.
+    const std::string otherBuild = test::windowsPathOf(std::string(VMSI_SOURCE_FOLDER "/dist/") +
+                                                       (sizeof(void*) == 8 ? "win32" : "win64") +
+                                                       "/VardoMSICustomActionsTrace.dll");
+    const std::string bits = std::to_string(sizeof(void*) * 8);
     const Case cases[] = {
         {"", "vmsi-run: name an export to run"},
+        {"--list extra", "vmsi-run: --list takes nothing else"},
+        {"--version 1", "vmsi-run: --version takes nothing else"},
+        {"--dll x.dll --list", "vmsi-run: --list takes nothing else"},
+        {"--null", "vmsi-run: unknown option \"--null\""},
+        {"--dll \"" + otherBuild + "\" VMSI_CheckForQLMK 4", "vmsi-run: cannot load " + otherBuild +
+                                                                 " (error 193): it is not a " +
+                                                                 bits + "-bit library"},
+        {"--msi", "vmsi-run: name an entry to try"},
+        {"--msi MsiCheckForQLMK MSICHECKFORQLMK_VERSION",
+         "vmsi-run: --msi takes properties as NAME=VALUE"},
+        {"--msi MsiNoSuchEntry", "vmsi-run: " + test::shippedFile("VardoMSICustomActionsMsi.dll") +
+                                     " has no entry MsiNoSuchEntry"},
         {"VMSI_NoSuchAction", "vmsi-run: unknown export \"VMSI_NoSuchAction\""},
         {"VMSI_Launch a b", "vmsi-run: VMSI_Launch takes 3 argument(s)"},
         {"VMSI_Launch a b c d", "vmsi-run: VMSI_Launch takes 3 argument(s)"},

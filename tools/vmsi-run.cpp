@@ -1,40 +1,59 @@
 // vmsi-run: runs one export of the library by name, as an installer would,
 // and shows what it did: the trace variant's diagnostic lines on standard
-// error as they come, then the result on standard output.
+// error as they come, then the result on standard output. With --msi it
+// tries an entry point of the Windows Installer library instead
+// (tools/entry_trial.h).
 //
-//   vmsi-run [--dll PATH] EXPORT [ARG...]
-//   vmsi-run --list | --help
+//   vmsi-run [--dll PATH] [--] EXPORT [ARG...]
+//   vmsi-run --msi [--dll PATH] [--] ENTRY [NAME=VALUE...]
+//   vmsi-run --list | --help | --version
 //
-// Exit status: 0 when the action returned 1, 1 when it returned 0, 2 on a
-// usage error.
+// Exit status: 0 when the action returned 1 (the entry ERROR_SUCCESS), 1 when
+// it returned 0 (the entry any other code), 2 on a usage error.
+#include "custom_action_data.h"
+#include "entry_trial.h"
 #include "export_table.h"
 #include "handles.h"
+#include "module_identity.h"
+#include "runner.h"
 
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
 
-#include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
 using namespace vmsi;
+using runner::exitUsage;
+using runner::usageError;
 
 namespace {
 
-constexpr int exitUsage = 2;
 constexpr std::size_t resultBufferSize = 64 * 1024;
 // The buffer is filled with this byte and has no zero in it, so a written
 // buffer is one that holds a terminating zero afterwards.
 constexpr char unwrittenByte = '\xA5';
 
 using Identity = void(__stdcall*)(std::string& path, std::string& version);
+
+// One word after the export's or entry's name.
+struct ArgumentWord {
+    std::string text;
+    bool isNull; // the word --null, before any --
+};
+
+// What the command line asks for, but for the options that stand alone.
+struct Command {
+    bool tryEntry = false; // --msi
+    std::string dllPath;   // empty: the library beside this program
+    std::string name;
+    std::vector<ArgumentWord> arguments;
+};
 
 std::string argumentList(const ExportDescription& description) {
     std::string list;
@@ -46,29 +65,43 @@ std::string argumentList(const ExportDescription& description) {
     return list;
 }
 
-int usageError(const std::string& message) {
-    std::fprintf(stderr, "vmsi-run: %s\n", message.c_str());
-    return exitUsage;
-}
-
 void printHelp() {
     std::printf(
-        "usage: vmsi-run [--dll PATH] EXPORT [ARG...]\n"
-        "       vmsi-run --list     every export with its arguments\n"
-        "       vmsi-run --help     this text\n"
+        "usage: vmsi-run [--dll PATH] [--] EXPORT [ARG...]\n"
+        "       vmsi-run --msi [--dll PATH] [--] ENTRY [NAME=VALUE...]\n"
+        "       vmsi-run --list      every export with its arguments\n"
+        "       vmsi-run --version   this program's version\n"
+        "       vmsi-run --help      this text\n"
         "\n"
         "Loads the trace variant of the library beside this program (or the DLL named\n"
         "by --dll), calls EXPORT with a null owner window and the arguments given,\n"
         "prints the diagnostic lines on standard error and then \"result: 1\" or\n"
         "\"result: 0\" on standard output. Texts are taken as given (the word --null\n"
-        "passes a null pointer); integers are decimal and may be negative. The two\n"
-        "actions that hand back a text get a 64 KiB buffer and print \"buffer: ...\".\n"
+        "passes a null pointer); integers are decimal, may be negative and may have\n"
+        "spaces or tabs around them. The two actions that hand back a text get a\n"
+        "64 KiB buffer and print \"buffer: ...\". -- ends the options: every word after\n"
+        "it is taken as it stands, --null too.\n"
         "\n"
         "Exit status: 0 when the action returned 1, 1 when it returned 0, 2 on a\n"
         "usage error.\n"
         "\n"
-        "example:\n"
-        "  vmsi-run VMSI_LaunchWait \"C:\\Program Files\\Tool\" tool.exe \"/quiet /log x.txt\"\n");
+        "--msi tries an entry point of VardoMSICustomActionsMsi.dll (beside this\n"
+        "program, or --dll) without a package of your own: it makes a throwaway\n"
+        "package in the temporary folder, opens a session on it, sets the properties\n"
+        "given, and calls ENTRY with that session. It prints the entry's log lines on\n"
+        "standard error, then on standard output the result properties that are set\n"
+        "(<ENTRY>_RESULT, the texts handed back, <ENTRY>_EXITCODE) and \"return: \"\n"
+        "with the code the entry returned. The entry runs immediate: a deferred\n"
+        "entry's CustomActionData cannot be tried this way.\n"
+        "\n"
+        "Exit status with --msi: 0 when the entry returned ERROR_SUCCESS (0), 1 when\n"
+        "it returned any other code (ERROR_INSTALL_FAILURE, 1603, when it fails the\n"
+        "installation), 2 on a usage error or when no session could be made.\n"
+        "\n"
+        "examples:\n"
+        "  vmsi-run VMSI_LaunchWait \"C:\\Program Files\\Tool\" tool.exe \"/quiet /log x.txt\"\n"
+        "  vmsi-run --msi MsiCheckForQLMK MSICHECKFORQLMK_VERSION=4 "
+        "MSICHECKFORQLMK_FAILONZERO=1\n");
 }
 
 void printList() {
@@ -81,31 +114,88 @@ void printList() {
     }
 }
 
-std::optional<int> parseInteger(const std::string& text) {
-    errno = 0;
-    char* end = nullptr;
-    const long long parsed = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno == ERANGE || parsed < INT_MIN || parsed > INT_MAX) {
-        return std::nullopt;
-    }
-    return static_cast<int>(parsed);
+void printVersion() {
+    std::printf("vmsi-run %s\n", readModuleIdentity(nullptr).version.c_str());
 }
 
-std::string folderOfThisProgram() {
-    std::vector<char> path(MAX_PATH);
-    for (;;) {
-        DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length < path.size()) {
-            std::string text(path.data(), length);
-            return text.substr(0, text.find_last_of('\\'));
+// --help, --list and --version stand alone.
+const struct StandAloneOption {
+    const char* word;
+    void (*print)();
+} standAloneOptions[] = {
+    {"--help", printHelp}, {"-h", printHelp}, {"--list", printList}, {"--version", printVersion}};
+
+const StandAloneOption* findStandAloneOption(const std::string& word) {
+    for (const StandAloneOption& option : standAloneOptions) {
+        if (word == option.word) {
+            return &option;
         }
-        path.resize(path.size() * 2);
     }
+    return nullptr;
+}
+
+int standsAlone(const std::string& word) {
+    return usageError(word + " takes nothing else: vmsi-run " + word);
+}
+
+// The exit status when the first word is an option that stands alone,
+// nothing when it is none.
+std::optional<int> runStandAloneOption(const std::vector<std::string>& words) {
+    const StandAloneOption* option = words.empty() ? nullptr : findStandAloneOption(words[0]);
+    if (option == nullptr) {
+        return std::nullopt;
+    }
+    if (words.size() > 1) {
+        return standsAlone(words[0]);
+    }
+    option->print();
+    return 0;
+}
+
+// The options, then the name, then its arguments; after --, no word is an
+// option or --null. Nothing, after a usage error, when the words do not fit.
+std::optional<Command> readCommand(const std::vector<std::string>& words) {
+    Command command;
+    bool literal = false;
+    std::size_t at = 0;
+    while (at < words.size() && !literal && words[at].rfind("--", 0) == 0) {
+        const std::string& word = words[at++];
+        if (word == "--") {
+            literal = true;
+        } else if (word == "--msi") {
+            command.tryEntry = true;
+        } else if (word == "--dll" && at < words.size()) {
+            command.dllPath = words[at++];
+        } else if (word == "--dll") {
+            usageError("--dll needs the path of a library: vmsi-run --dll PATH EXPORT ...");
+            return std::nullopt;
+        } else {
+            findStandAloneOption(word) != nullptr
+                ? standsAlone(word)
+                : usageError("unknown option \"" + word + "\"; vmsi-run --help shows the options");
+            return std::nullopt;
+        }
+    }
+    if (at == words.size()) {
+        usageError(command.tryEntry ? "name an entry to try: vmsi-run --msi ENTRY [NAME=VALUE...]"
+                                    : "name an export to run: vmsi-run EXPORT [ARG...]; "
+                                      "vmsi-run --list shows them, vmsi-run --help shows how");
+        return std::nullopt;
+    }
+    command.name = words[at++];
+    for (; at < words.size(); ++at) {
+        if (!literal && words[at] == "--") {
+            literal = true;
+            continue;
+        }
+        command.arguments.push_back({words[at], !literal && words[at] == "--null"});
+    }
+    return command;
 }
 
 // The export's arguments as the command line gives them, converted by kind
 // into values; a usage error's exit status when they do not fit the export.
-int convertArguments(const ExportDescription& action, const std::vector<std::string>& given,
+int convertArguments(const ExportDescription& action, const std::vector<ArgumentWord>& given,
                      std::vector<ArgumentValue>& values) {
     if (given.size() != action.argumentCount) {
         const std::string expected =
@@ -118,15 +208,17 @@ int convertArguments(const ExportDescription& action, const std::vector<std::str
     for (std::size_t i = 0; i < given.size(); ++i) {
         const ArgumentDescription& argument = action.arguments[i];
         if (argument.kind == ArgumentKind::Text) {
-            values.push_back(given[i] == "--null" ? ArgumentValue::nullText()
-                                                  : ArgumentValue::ofText(given[i]));
+            values.push_back(given[i].isNull ? ArgumentValue::nullText()
+                                             : ArgumentValue::ofText(given[i].text));
             continue;
         }
-        const std::optional<int> value = parseInteger(given[i]);
+        // The entry points' rule, so that a number that one of them takes
+        // from a property the runner takes from its command line.
+        const std::optional<int> value = msi::parseDecimalInteger(given[i].text);
         if (!value) {
             return usageError(std::string(action.name) + ": " + argument.name +
                               " must be a decimal integer from -2147483648 to 2147483647, not \"" +
-                              given[i] + "\"");
+                              given[i].text + "\"");
         }
         values.push_back(ArgumentValue::ofInteger(*value));
     }
@@ -137,11 +229,9 @@ int convertArguments(const ExportDescription& action, const std::vector<std::str
 // what it gives back; the exit status.
 int runExport(const std::string& dllPath, const ExportDescription& action,
               const std::vector<ArgumentValue>& values) {
-    const LoadedModule library(LoadLibraryA(dllPath.c_str()));
+    const LoadedModule library = runner::loadLibraryToRun(dllPath);
     if (!library) {
-        const DWORD error = GetLastError();
-        return usageError("cannot load " + dllPath + " (error " + std::to_string(error) +
-                          "); name the library with --dll PATH");
+        return exitUsage;
     }
     const FARPROC function = exportOf(library.get(), action.name);
     if (function == nullptr) {
@@ -169,41 +259,41 @@ int runExport(const std::string& dllPath, const ExportDescription& action,
     return result == 1 ? 0 : 1;
 }
 
+int runCommand(const Command& command) {
+    if (command.tryEntry) {
+        std::vector<std::string> assignments;
+        for (const ArgumentWord& word : command.arguments) {
+            assignments.push_back(word.text);
+        }
+        return runner::tryEntry(command.dllPath.empty()
+                                    ? runner::besideThisProgram("VardoMSICustomActionsMsi.dll")
+                                    : command.dllPath,
+                                command.name, assignments);
+    }
+    const ExportDescription* action = findExport(command.name);
+    if (action == nullptr) {
+        return usageError("unknown export \"" + command.name +
+                          "\"; vmsi-run --list shows the exports (names are case-sensitive)");
+    }
+    std::vector<ArgumentValue> values;
+    const int status = convertArguments(*action, command.arguments, values);
+    return status != 0 ? status
+                       : runExport(command.dllPath.empty()
+                                       ? runner::besideThisProgram("VardoMSICustomActionsTrace.dll")
+                                       : command.dllPath,
+                                   *action, values);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     // Lines end in a line feed alone, as the trace variant writes its own.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
-    std::vector<std::string> arguments(argv + 1, argv + argc);
-    const std::string first = arguments.empty() ? std::string() : arguments[0];
-    if (first == "--help" || first == "-h") {
-        printHelp();
-        return 0;
+    const std::vector<std::string> words(argv + 1, argv + argc);
+    if (const std::optional<int> status = runStandAloneOption(words)) {
+        return *status;
     }
-    if (first == "--list") {
-        printList();
-        return 0;
-    }
-    std::string dllPath = folderOfThisProgram() + "\\VardoMSICustomActionsTrace.dll";
-    if (first == "--dll") {
-        if (arguments.size() < 2) {
-            return usageError("--dll needs the path of a library: vmsi-run --dll PATH EXPORT ...");
-        }
-        dllPath = arguments[1];
-        arguments.erase(arguments.begin(), arguments.begin() + 2);
-    }
-    if (arguments.empty()) {
-        return usageError("name an export to run: vmsi-run EXPORT [ARG...]; "
-                          "vmsi-run --list shows them, vmsi-run --help shows how");
-    }
-    const ExportDescription* action = findExport(arguments[0]);
-    if (action == nullptr) {
-        return usageError("unknown export \"" + arguments[0] +
-                          "\"; vmsi-run --list shows the exports (names are case-sensitive)");
-    }
-    std::vector<ArgumentValue> values;
-    const int status = convertArguments(
-        *action, std::vector<std::string>(arguments.begin() + 1, arguments.end()), values);
-    return status != 0 ? status : runExport(dllPath, *action, values);
+    const std::optional<Command> command = readCommand(words);
+    return command ? runCommand(*command) : exitUsage;
 }

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
 
 namespace vmsi {
 
@@ -18,6 +19,10 @@ constexpr std::size_t platformPathLimit = 32767;
 inline bool fitsPlatform(const Text& pathOrName) {
     return pathOrName.size() < platformPathLimit;
 }
+
+// The text in UTF-16, read in the system ANSI code page as the platform's
+// 8-bit functions read it: for the calls that only have a wide form.
+std::wstring widened(const Text& text);
 
 // The path's attributes, or INVALID_FILE_ATTRIBUTES when it names nothing.
 DWORD pathAttributes(const Text& path);

@@ -23,13 +23,6 @@ bool isNetworkPath(const Text& path) {
     return path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1]);
 }
 
-std::wstring widened(const Text& text) {
-    std::wstring wide(text.size(), L'\0');
-    wide.resize(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                    wide.data(), static_cast<int>(wide.size())));
-    return wide;
-}
-
 // The 8-bit form of a name, as the platform's 8-bit functions give it: a
 // character the code page lacks becomes its nearest look-alike or "?".
 Text narrowed(std::wstring_view name) {

@@ -41,18 +41,10 @@ std::optional<Text> exactAnsiText(const std::wstring& wide) {
     return ansi;
 }
 
-std::wstring wideText(const Text& text) {
-    std::wstring wide(text.size(), L'\0');
-    wide.resize(static_cast<std::size_t>(
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                            static_cast<int>(wide.size()))));
-    return wide;
-}
-
 } // namespace
 
 std::optional<Text> Session::property(const Text& name) const {
-    const std::wstring wideName = wideText(name);
+    const std::wstring wideName = widened(name);
     std::vector<wchar_t> value(MAX_PATH);
     for (;;) {
         DWORD length = static_cast<DWORD>(value.size());

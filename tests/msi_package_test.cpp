@@ -6,6 +6,7 @@
 #include "handles.h"
 #include "machine_keys.h"
 #include "msi_package.h"
+#include "paths.h"
 #include "scratch.h"
 #include "unix_links.h"
 
@@ -457,9 +458,7 @@ TEST_F(MsiPackageTest, APropertyTheCodePageCannotHoldExactlyRunsNothing) {
     const PackageCall removal =
         package.deferred("MsiRemoveQLMKCache", "\"[VICTIMPARENT]\";QLMKCache");
 
-    std::wstring world(w().size(), L'\0');
-    world.resize(MultiByteToWideChar(CP_ACP, 0, w().data(), static_cast<int>(w().size()),
-                                     world.data(), static_cast<int>(world.size())));
+    const std::wstring world = vmsi::widened(w());
     const InstallOutcome outcome = package.install(L"VICTIMPARENT=\"" + world +
                                                    L"\\sr\uFF02;\uFF02victim\" "
                                                    L"MSIWRITEFAVORITES_FAVOURITE=Pics\uFF02");

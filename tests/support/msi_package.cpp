@@ -1,5 +1,6 @@
 #include "msi_package.h"
 
+#include "paths.h"
 #include "unix_links.h"
 
 #include <gtest/gtest.h>
@@ -68,13 +69,6 @@ std::vector<Text> lines(const Text& text) {
 
 bool startsWith(const Text& text, const Text& start) {
     return text.compare(0, start.size(), start) == 0;
-}
-
-std::wstring wideText(const Text& text) {
-    std::wstring wide(text.size(), L'\0');
-    wide.resize(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                    wide.data(), static_cast<int>(wide.size())));
-    return wide;
 }
 
 DWORD runMsiexec(std::wstring commandLine) {
@@ -217,7 +211,7 @@ Text TestPackage::build() {
 }
 
 InstallOutcome TestPackage::install(const Text& commandLineProperties) {
-    return install(wideText(commandLineProperties));
+    return install(widened(commandLineProperties));
 }
 
 InstallOutcome TestPackage::install(const std::wstring& commandLineProperties) {
@@ -225,7 +219,7 @@ InstallOutcome TestPackage::install(const std::wstring& commandLineProperties) {
 }
 
 InstallOutcome TestPackage::installSource(const Text& source, const Text& commandLineProperties) {
-    return installSource(source, wideText(commandLineProperties));
+    return installSource(source, widened(commandLineProperties));
 }
 
 Text TestPackage::buildSource(const Text& source) {
@@ -263,14 +257,14 @@ InstallOutcome TestPackage::installSource(const Text& source,
     removeEarlierInstallations(source);
     DeleteFileA(log.c_str());
     outcome.exitCode =
-        runMsiexec(wideText("msiexec /i \"" + package + "\" /qn /l*v \"" + log + "\" ") +
+        runMsiexec(widened("msiexec /i \"" + package + "\" /qn /l*v \"" + log + "\" ") +
                    commandLineProperties);
     outcome.log = readFile(log).value_or("");
     return outcome;
 }
 
 DWORD TestPackage::uninstall() {
-    return runMsiexec(wideText("msiexec /x \"" + (folder_ / (name_ + ".msi")) + "\" /qn"));
+    return runMsiexec(widened("msiexec /x \"" + (folder_ / (name_ + ".msi")) + "\" /qn"));
 }
 
 namespace {
@@ -292,7 +286,7 @@ void removeEarlierInstallations(const Text& source) {
         installed.push_back(productCode);
     }
     for (const Text& product : installed) {
-        runMsiexec(wideText("msiexec /x " + product + " /qn"));
+        runMsiexec(widened("msiexec /x " + product + " /qn"));
     }
 }
 

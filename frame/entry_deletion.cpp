@@ -375,6 +375,18 @@ FolderPlace placeOfHeldFolder(HANDLE held, const Text& parentFolder, const Text&
     return FolderPlace::Unverifiable;
 }
 
+FileHandle openOrCreateFileIn(const HeldFolder& folder, const Text& name, DWORD access) {
+    const std::wstring wideName = widened(name);
+    if (wideName.empty() || wideName.size() * sizeof(wchar_t) > 0xFFFE) {
+        SetLastError(ERROR_INVALID_NAME);
+        return FileHandle();
+    }
+    const USHORT bytes = static_cast<USHORT>(wideName.size() * sizeof(wchar_t));
+    const UNICODE_STRING relativeName{bytes, bytes, const_cast<PWSTR>(wideName.c_str())};
+    return openRelative(folder, relativeName, access, 0, FILE_OPEN_IF,
+                        FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, FILE_ATTRIBUTE_NORMAL);
+}
+
 EntryKind heldEntryKind(HANDLE held, const Text& path) {
     FILE_ATTRIBUTE_TAG_INFO attributes = {};
     if (!fileInformation(held, FileAttributeTagInfo, &attributes, sizeof attributes)) {

@@ -17,7 +17,8 @@
 // swapped in before the open is held as the link; none can be swapped in
 // afterwards. The entries of a held folder are listed through its handle and
 // opened relative to it, so that what is deleted lies in that folder
-// whatever its path names by then.
+// whatever its path names by then. The favourites file is written the same
+// way: into a held folder that lies where its path says, relative to it.
 #pragma once
 
 #include "handles.h"
@@ -123,6 +124,12 @@ enum class FolderPlace {
 // file system ignores it. Where either normalised final path is unavailable
 // (a server that will not give it), the opened names are compared instead.
 FolderPlace placeOfHeldFolder(HANDLE held, const Text& parentFolder, const Text& relativePath);
+
+// Opens the ordinary file of that name in a held folder, relative to its
+// handle, or creates it with normal attributes: not shared, never a folder,
+// never through a final link, for identification only should it be a pipe.
+// The platform's error otherwise.
+FileHandle openOrCreateFileIn(const HeldFolder& folder, const Text& name, DWORD access);
 
 // The kind of a held entry or folder, read through its handle and its path.
 EntryKind heldEntryKind(HANDLE held, const Text& path);

@@ -36,44 +36,16 @@ Text narrowed(std::wstring_view name) {
     return narrow;
 }
 
-// Whether the held cache folder is the folder that its name names below the
-// parent: its final path is the parent's final path followed by the name's
-// components. A link between the two (a junction, a symbolic link, a link
-// through the object namespace) resolves elsewhere and shows here, and so
-// does a parent that names no folder; links above the parent resolve alike
-// for both and are allowed. Case is ignored, as the file system ignores it.
-bool liesWhereItsNameSays(HANDLE cacheFolder, const Text& parentFolder,
-                          const Text& cacheFolderName) {
-    // The parent as the joined path begins, which "C:" and "C:\" both give
-    // as the root of the drive.
-    const Text parentPath = joinPath(parentFolder, "");
-    if (!fitsPlatform(parentPath)) {
-        return false;
-    }
-    const FileHandle parent(CreateFileA(parentPath.c_str(), FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                        nullptr));
-    std::wstring expected = parent ? finalPathOf(parent.get()) : std::wstring();
-    if (expected.empty()) {
-        return false;
-    }
-    for (const Text& component : pathComponentsOf(cacheFolderName)) {
-        if (!component.empty() && component != ".") {
-            expected += L'\\' + widened(component);
-        }
-    }
-    const std::wstring actual = finalPathOf(cacheFolder);
-    return CompareStringOrdinal(actual.data(), static_cast<int>(actual.size()), expected.data(),
-                                static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
+// The folder's search pattern: its path followed by "\*.*".
+Text searchPatternIn(const Text& cacheFolder) {
+    return normalisePath(cacheFolder + "\\*.*");
 }
 
 // The absolute form of the cache folder path, without a trailing backslash,
-// taken from a search pattern in it: a cache folder name given with a
-// trailing backslash still yields entry paths with one backslash before the
-// name.
+// taken from its search pattern: a cache folder name given with a trailing
+// backslash still yields entry paths with one backslash before the name.
 Text absoluteEntryFolder(const Text& cacheFolder) {
-    const Text searchPattern = normalisePath(cacheFolder + "\\*.*");
+    const Text searchPattern = searchPatternIn(cacheFolder);
     Text full = searchPattern;
     const DWORD size = GetFullPathNameA(searchPattern.c_str(), 0, nullptr, nullptr);
     if (size != 0) {
@@ -86,8 +58,8 @@ Text absoluteEntryFolder(const Text& cacheFolder) {
     return full.substr(0, full.find_last_of('\\'));
 }
 
-void removeEntry(HWND owner, const Text& folder, const HeldFolder& cacheFolder,
-                 const FILE_FULL_DIR_INFO& entry, DeletionObserver* observer) {
+void removeEntry(HWND owner, const Text& folder, HeldFolder& cacheFolder,
+                 const FILE_ID_BOTH_DIR_INFO& entry, DeletionObserver* observer) {
     const std::wstring_view wideName(entry.FileName, entry.FileNameLength / sizeof(WCHAR));
     // The folder above the cache folder is not the action's to touch.
     if (wideName == L"..") {
@@ -168,9 +140,16 @@ int removeCacheFolder(HWND owner, const Text& parentFolder, const Text& cacheFol
         reportWarning(owner, "Cache folder is in use, Exiting");
         return 0;
     }
-    if (heldEntryKind(held.handle.get(), cacheFolder) != EntryKind::Folder ||
-        !liesWhereItsNameSays(held.handle.get(), parentFolder, cacheFolderName)) {
+    const FolderPlace place =
+        heldEntryKind(held.handle.get(), cacheFolder) == EntryKind::Folder
+            ? placeOfHeldFolder(held.handle.get(), parentFolder, cacheFolderName)
+            : FolderPlace::Elsewhere;
+    if (place == FolderPlace::Elsewhere) {
         reportWarning(owner, "Cache folder is a link, Exiting");
+        return 0;
+    }
+    if (place == FolderPlace::Unverifiable) {
+        reportWarning(owner, "Cache folder location cannot be verified, Exiting");
         return 0;
     }
     if (observer != nullptr) {
@@ -182,12 +161,17 @@ int removeCacheFolder(HWND owner, const Text& parentFolder, const Text& cacheFol
     // it was checked, whatever the path names by now.
     const Text entryFolder = absoluteEntryFolder(cacheFolder);
     FolderListing listing(held.handle.get());
-    while (const FILE_FULL_DIR_INFO* entry = listing.next()) {
+    while (const FILE_ID_BOTH_DIR_INFO* entry = listing.next()) {
         removeEntry(owner, entryFolder, held, *entry, observer);
+    }
+    // A listing the platform cut short or refused is no end of the entries:
+    // what it did not list may still be there.
+    if (listing.error() != ERROR_SUCCESS) {
+        reportWarning(owner, "Unable to delete file: " + searchPatternIn(cacheFolder));
     }
     // Removed through the same hold, never by path; tried whatever was left
     // behind. The folder goes when the hold ends.
-    if (!held.removable || deleteThrough(held.handle.get()) != ERROR_SUCCESS) {
+    if (!held.removable || deleteThrough(held.handle.get(), held.posixDeletion) != ERROR_SUCCESS) {
         // Kept on purpose: the text runs into the path without a space.
         reportWarning(owner, "Unable to remove directory" + cacheFolder);
     }

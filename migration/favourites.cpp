@@ -2,6 +2,7 @@
 
 #include "VardoMSICustomActions.h"
 #include "diagnostics.h"
+#include "entry_deletion.h"
 #include "handles.h"
 #include "paths.h"
 
@@ -24,25 +25,35 @@ int writeFavourites(HWND owner, const Text& baseFolder, const Text& fileFolder,
     // terminating zero.
     const Text line = contents + "\r\n";
 
-    // Not shared while open; a missing folder is not created. A link is
-    // opened as the link, never as what it points at (which rules out
-    // CREATE_ALWAYS: an existing file is emptied below, once it is known to
-    // be one). A pipe's server may learn who opened it, but never act as the
-    // installer.
-    FileHandle file(fitsPlatform(location)
-                        ? CreateFileA(location.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                      OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
-                                          SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
-                                      nullptr)
-                        : INVALID_HANDLE_VALUE);
+    // The folder is held, so that it cannot be swapped for a link while the
+    // file is written, and must lie where its path says below the base
+    // folder: a link on the way (a junction to "\\RPC Control" among them)
+    // would have the installer create or overwrite a file elsewhere. A
+    // missing folder is not created.
+    const Text folderPath = normalisePath(baseFolder + "\\" + fileFolder);
+    const HeldFolder folder = holdFolder(folderPath);
+    if (!folder.handle) {
+        reportWarning(owner, "failed to write the file.  does the directory exist?");
+        return 0;
+    }
+    if (heldEntryKind(folder.handle.get(), folderPath) != EntryKind::Folder ||
+        placeOfHeldFolder(folder.handle.get(), baseFolder, fileFolder) != FolderPlace::AsNamed) {
+        reportWarning(owner, "failed to write the file contents");
+        return 0;
+    }
+    // Opened relative to the held folder, not shared while open, and, when
+    // it exists, as the link rather than what a link points at (which rules
+    // out truncating on opening: an existing file is emptied below, once it
+    // is known to be one).
+    FileHandle file = openOrCreateFileIn(folder, "favorite.txt", GENERIC_READ | GENERIC_WRITE);
     if (!file) {
         reportWarning(owner, "failed to write the file.  does the directory exist?");
         return 0;
     }
-    // Only an ordinary file on a disk takes the line: a pipe, a device or a
-    // link is closed untouched. The type comes first, as a pipe has no
-    // attributes to read.
+    // Only an ordinary file on a disk, of one name, takes the line: a pipe,
+    // a device, a link or a hard link (whose other name may be any file of
+    // the machine) is closed untouched. The type comes first, as a pipe has
+    // no attributes to read.
     DWORD written = 0;
     if (GetFileType(file.get()) != FILE_TYPE_DISK ||
         kindOf(file.get(), location) != EntryKind::File || !SetEndOfFile(file.get()) ||
@@ -58,8 +69,8 @@ int writeFavourites(HWND owner, const Text& baseFolder, const Text& fileFolder,
 
 // VMSI_WriteFavorites: writes baseFolder\fileFolder\favorite.txt holding the
 // line baseFolder\favourite. 1 when written; 0 when the favourite is not one
-// line, or the file could not be created, is no ordinary file on a disk, or
-// could not be written.
+// line, or the file could not be created, does not lie where its path says,
+// is no ordinary file on a disk of one name, or could not be written.
 extern "C" int __stdcall VMSI_WriteFavorites(HWND owner, const char* baseFolder,
                                              const char* fileFolder, const char* favourite) {
     return vmsi::writeFavourites(owner, vmsi::textFromArgument(baseFolder),

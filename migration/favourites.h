@@ -15,9 +15,13 @@ using HeldKindQuery = EntryKind (*)(HANDLE held, const Text& path);
 
 // Creates or replaces baseFolder\fileFolder\favorite.txt holding
 // baseFolder\favourite followed by CR LF. Creates no folder, and writes
-// through no link, pipe or device. 1 when the whole line was written; 0 when
-// the favourite holds a line break, or the file could not be created, is no
-// ordinary file on a disk, or could not be written.
+// through no link (in the file folder's path below the base folder, or in
+// the file's place), pipe, device or hard link: the folder is held and must
+// lie where its path says (placeOfHeldFolder), and the file is opened
+// relative to it. 1 when the whole line was written; 0 when the favourite
+// holds a line break, or the file could not be created, does not lie where
+// its path says, is no ordinary file on a disk of one name, or could not be
+// written.
 int writeFavourites(HWND owner, const Text& baseFolder, const Text& fileFolder,
                     const Text& favourite, HeldKindQuery kindOf = heldEntryKind);
 

@@ -4,6 +4,7 @@
 // nothing and Wine cannot make junctions.
 #include "VardoMSICustomActions.h"
 #include "cache_removal.h"
+#include "paths.h"
 #include "recorded_reports.h"
 #include "scratch.h"
 #include "tree_snapshot.h"
@@ -11,7 +12,9 @@
 #include "windows_stand_ins.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
+#include <string_view>
 
 #include <gtest/gtest.h>
 
@@ -264,6 +267,140 @@ TEST_F(CacheRemovalTest, ALinkedEntryIsNeverFollowed) {
     expectNothingChangedOutsideTheCache();
 }
 
+TEST_F(CacheRemovalTest, AFileWithASecondNameOutsideKeepsItsAttributes) {
+    // Hard links in the cache folder to hidden files outside it, whose
+    // attributes are every name's: one also read-only, one held open
+    // without delete sharing.
+    for (const std::string name : {"hidden", "readonly", "busy"}) {
+        const std::string other = target() + "\\" + name + ".txt";
+        test::writeFile(other, name);
+        SetFileAttributesA(other.c_str(), FILE_ATTRIBUTE_HIDDEN |
+                                              (name == "readonly" ? FILE_ATTRIBUTE_READONLY : 0));
+        ASSERT_TRUE(
+            CreateHardLinkA((cache() + "\\" + name + ".dat").c_str(), other.c_str(), nullptr));
+    }
+    takeSnapshot();
+    HANDLE busy = CreateFileA((cache() + "\\busy.dat").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(busy, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), "Cache"), 0);
+    CloseHandle(busy);
+    // Only the hidden name goes: Wine's classic deletion cannot take a
+    // read-only name without clearing the attribute. The two that stay are
+    // reported, beside "." and the folder.
+    EXPECT_FALSE(exists(cache() + "\\hidden.dat"));
+    EXPECT_TRUE(exists(cache() + "\\readonly.dat") && exists(cache() + "\\busy.dat"));
+    EXPECT_EQ(takeReports().size(), 5u);
+    expectNothingChangedOutsideTheCache();
+}
+
+namespace {
+
+// A stand-in for Windows 10 (1809 and later, on NTFS), which deletes with
+// POSIX semantics: the name leaves its folder at once, even while another
+// program holds the file with delete sharing, and the file goes when the
+// last handle closes. Wine 8 refuses FileDispositionInfoEx; its answer is
+// replayed by marking the entry for deletion the classic way (which refuses
+// a folder that is not empty with 145, as Windows refuses either request)
+// and then moving the entry out of its folder into the graveyard.
+std::string graveyard;
+int posixRequests = 0;
+int classicRequests = 0;
+BOOL WINAPI windows10Deletion(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void* from, DWORD size) {
+    classicRequests += kind == FileDispositionInfo;
+    if (kind != static_cast<FILE_INFO_BY_HANDLE_CLASS>(21)) { // FileDispositionInfoEx
+        return SetFileInformationByHandle(file, kind, from, size);
+    }
+    ++posixRequests;
+    FILE_DISPOSITION_INFO classic = {TRUE};
+    FILE_STANDARD_INFO standard = {};
+    if (!SetFileInformationByHandle(file, FileDispositionInfo, &classic, sizeof classic) ||
+        !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) {
+        return FALSE;
+    }
+    const std::wstring to = widened(graveyard + "\\" + std::to_string(posixRequests));
+    std::vector<char> rename(sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t));
+    auto* renamed = reinterpret_cast<FILE_RENAME_INFO*>(rename.data());
+    renamed->FileNameLength = static_cast<DWORD>(to.copy(renamed->FileName, to.size()) * 2);
+    return standard.Directory || SetFileInformationByHandle(file, FileRenameInfo, renamed,
+                                                            static_cast<DWORD>(rename.size()));
+}
+
+// A stand-in for Windows: pending.dat was deleted by a program that still
+// holds it, and Windows refuses to open it (STATUS_DELETE_PENDING) until
+// that program lets go. Wine 8 opens such a file as any other.
+NTSTATUS NTAPI pendingDeletion(PHANDLE opened, ACCESS_MASK access, POBJECT_ATTRIBUTES object,
+                               PIO_STATUS_BLOCK outcome, PLARGE_INTEGER size, ULONG attributes,
+                               ULONG share, ULONG disposition, ULONG options, PVOID extended,
+                               ULONG extendedLength) {
+    const std::wstring_view name(object->ObjectName->Buffer,
+                                 object->ObjectName->Length / sizeof(wchar_t));
+    if (name == L"pending.dat") {
+        return static_cast<NTSTATUS>(0xC0000056);
+    }
+    static const auto platform =
+        exportOf<decltype(&NtCreateFile)>(GetModuleHandleA("ntdll.dll"), "NtCreateFile");
+    return platform(opened, access, object, outcome, size, attributes, share, disposition, options,
+                    extended, extendedLength);
+}
+
+} // namespace
+
+TEST_F(CacheRemovalTest, OnWindowsANameLeavesAtOnceAndAnEntryPendingDeletionIsNoFailure) {
+    test::ScratchFolder graves("cache-removal-graveyard");
+    graveyard = graves.path();
+    putInCache("indexed.dat");
+    putInCache("hidden.dat", FILE_ATTRIBUTE_HIDDEN);
+    // An indexer or antivirus reading a file, and sharing its deletion.
+    HANDLE indexer = CreateFileA((cache() + "\\indexed.dat").c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(indexer, INVALID_HANDLE_VALUE);
+    takeSnapshot();
+    {
+        test::StandInForWindows windows(windowsStandIns.setFileInformation, &windows10Deletion);
+        EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), "Cache"), 0);
+    }
+    CloseHandle(indexer);
+    EXPECT_FALSE(exists(cache()));
+    EXPECT_EQ(takeReports(), (std::vector<Report>{
+                                 info("QLMK Cache Folder = " + cache(), owner),
+                                 warning("Unable to delete file: " + cache() + "\\.", owner),
+                             }));
+    // Both files and the folder, and never the classic way.
+    EXPECT_EQ(posixRequests, 3);
+    EXPECT_EQ(classicRequests, 0);
+    expectNothingChangedOutsideTheCache();
+
+    // A folder that still holds a subfolder is refused (145) to the POSIX
+    // request as it would be to the classic one, which is not asked for.
+    test::makeFolders(cache() + "\\Sub");
+    posixRequests = classicRequests = 0;
+    {
+        test::StandInForWindows windows(windowsStandIns.setFileInformation, &windows10Deletion);
+        EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), "Cache"), 0);
+    }
+    EXPECT_EQ(takeReports(), reportsKeeping("Sub"));
+    EXPECT_EQ(posixRequests, 1);
+    EXPECT_EQ(classicRequests, 0);
+
+    // An entry pending deletion goes when its holder lets go: no failure of
+    // the removal's, though the folder must stay until then.
+    test::removeTree(cache() + "\\Sub");
+    putInCache("pending.dat");
+    putInCache("plain.dat");
+    {
+        test::StandInForWindows windows(windowsStandIns.openRelative, &pendingDeletion);
+        EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), "Cache"), 0);
+    }
+    EXPECT_FALSE(exists(cache() + "\\plain.dat"));
+    EXPECT_EQ(takeReports(), (std::vector<Report>{
+                                 info("QLMK Cache Folder = " + cache(), owner),
+                                 warning("Unable to delete file: " + cache() + "\\.", owner),
+                                 warning("Unable to remove directory" + cache(), owner),
+                             }));
+}
+
 // The moments between finding an entry and deleting it, where a rival could
 // swap it for a link, made to happen every time by the observer.
 namespace {
@@ -427,9 +564,10 @@ TEST_F(CacheRemovalTest, AnEntryWhoseNameReadsAsAPathIsNeverActedOn) {
 
 namespace {
 
-// A stand-in for Windows: the cache folder was reached through a link in the
-// object namespace (a junction to "\RPC Control" holding a link named
-// "Cache"), which Wine cannot make; its final path is where that link leads.
+// Stand-ins for Windows, for the final paths of folders. The cache folder was
+// reached through a link in the object namespace (a junction to
+// "\\RPC Control" holding a link named "Cache"), which Wine cannot make: its
+// final path is where that link leads.
 DWORD WINAPI reachedThroughObjectNamespace(HANDLE file, LPWSTR into, DWORD size, DWORD form) {
     const std::wstring elsewhere = L"\\\\?\\C:\\windows\\system32\\config";
     const DWORD length = GetFinalPathNameByHandleW(file, into, size, form);
@@ -444,18 +582,84 @@ DWORD WINAPI reachedThroughObjectNamespace(HANDLE file, LPWSTR into, DWORD size,
     return static_cast<DWORD>(elsewhere.size());
 }
 
+// A share on a server that gives no normalised names (SMB, where the user
+// may not list a folder on the way): only the opened names come.
+DWORD WINAPI serverWithoutNormalisedNames(HANDLE file, LPWSTR into, DWORD size, DWORD form) {
+    if (!(form & FILE_NAME_OPENED)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    return GetFinalPathNameByHandleW(file, into, size, form);
+}
+
+// A file system that gives no final path in either form.
+DWORD WINAPI noFinalPath(HANDLE, LPWSTR, DWORD, DWORD) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return 0;
+}
+
 } // namespace
 
-TEST_F(CacheRemovalTest, AFolderWhoseFinalPathLiesElsewhereIsLeftAlone) {
-    putInCache("file.dat");
-    takeSnapshot();
-    test::StandInForWindows windows(windowsStandIns.finalPath, &reachedThroughObjectNamespace);
-    EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), "Cache"), 0);
-    EXPECT_EQ(takeReports(), (std::vector<Report>{
-                                 info("QLMK Cache Folder = " + cache(), owner),
-                                 warning("Cache folder is a link, Exiting", owner),
-                             }));
-    expectNothingChanged();
+TEST_F(CacheRemovalTest, TheFinalPathSaysWhereTheFolderLiesOrElseTheOpenedName) {
+    const struct {
+        decltype(&GetFinalPathNameByHandleW) standIn;
+        const char* refusal; // null: removed
+    } cases[] = {
+        {&reachedThroughObjectNamespace, "Cache folder is a link, Exiting"},
+        {&serverWithoutNormalisedNames, nullptr},
+        {&noFinalPath, "Cache folder location cannot be verified, Exiting"},
+    };
+    for (const auto& [standIn, refusal] : cases) {
+        test::makeFolders(cache());
+        putInCache("file.dat");
+        takeSnapshot();
+        test::StandInForWindows windows(windowsStandIns.finalPath, standIn);
+        EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), "Cache"), 0);
+        const std::vector<Report> reports = takeReports();
+        if (refusal != nullptr) {
+            EXPECT_EQ(reports, (std::vector<Report>{info("QLMK Cache Folder = " + cache(), owner),
+                                                    warning(refusal, owner)}));
+            expectNothingChanged();
+        } else {
+            EXPECT_FALSE(exists(cache())) << reports.back().text;
+        }
+    }
+}
+
+TEST_F(CacheRemovalTest, ShortAndTrailingDotNamesOfTheRealFolderPass) {
+    // Short 8.3 names are Wine's own (GetShortPathNameA), which it opens and
+    // GetLongPathNameW turns back into the long name; the platform drops the
+    // dots and spaces that end a path.
+    const std::string folder = parent() + "\\Quillmark Cache";
+    test::makeFolders(folder);
+    char shortPath[MAX_PATH] = {};
+    ASSERT_NE(GetShortPathNameA(folder.c_str(), shortPath, MAX_PATH), 0u);
+    const std::string shortName = std::strrchr(shortPath, '\\') + 1;
+    ASSERT_NE(shortName, "Quillmark Cache");
+    for (const std::string& name :
+         std::vector<std::string>{shortName, "Quillmark Cache.", "Quillmark Cache. .",
+                                  "QUILLMARK CACHE", shortName + "\\"}) {
+        test::makeFolders(folder);
+        test::writeFile(folder + "\\file.dat", "file");
+        EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), name.c_str()), 0);
+        EXPECT_FALSE(exists(folder)) << name << ": " << takeReports().back().text;
+        takeReports();
+    }
+}
+
+// A stand-in for Windows, which for a buffer too small may answer the
+// path's length without the terminating zero.
+const std::wstring deepPath = L"\\\\?\\C:\\" + std::wstring(300, L'x');
+DWORD WINAPI deepFinalPath(HANDLE, LPWSTR into, DWORD size, DWORD) {
+    if (size > deepPath.size()) {
+        into[deepPath.copy(into, deepPath.size())] = L'\0';
+    }
+    return static_cast<DWORD>(deepPath.size());
+}
+
+TEST(FinalPath, AnAnswerLongerThanTheFirstBufferIsReadWhole) {
+    test::StandInForWindows windows(windowsStandIns.finalPath, &deepFinalPath);
+    EXPECT_EQ(finalPathOf(GetCurrentProcess()), deepPath);
 }
 
 namespace {
@@ -477,10 +681,20 @@ BOOL WINAPI deduplicatedFolders(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, voi
     return answered;
 }
 
+// Windows 7 and Server 2008 R2 refuse the full directory classes, which came
+// with Windows 8.
+BOOL WINAPI windows7(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void* into, DWORD size) {
+    if (kind == FileFullDirectoryInfo || kind == FileFullDirectoryRestartInfo) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return GetFileInformationByHandleEx(file, kind, into, size);
+}
+
 } // namespace
 
-TEST_F(CacheRemovalTest, OnAFatVolumeOrInDeduplicatedFoldersTheRemovalGoesAsOnNtfs) {
-    for (const auto standIn : {&test::fatVolume, &deduplicatedFolders}) {
+TEST_F(CacheRemovalTest, OnWindows7OnAFatVolumeOrInDeduplicatedFoldersTheRemovalGoesAsOnNtfs) {
+    for (const auto standIn : {&windows7, &test::fatVolume, &deduplicatedFolders}) {
         test::makeFolders(cache() + "\\Sub");
         SetFileAttributesA((cache() + "\\Sub").c_str(), FILE_ATTRIBUTE_HIDDEN);
         putInCache("readonly.dat", FILE_ATTRIBUTE_READONLY);
@@ -497,6 +711,42 @@ TEST_F(CacheRemovalTest, OnAFatVolumeOrInDeduplicatedFoldersTheRemovalGoesAsOnNt
     }
     EXPECT_GT(test::fatVolumeRefusals, 0);
     EXPECT_GT(deduplicatedAnswers, 0);
+}
+
+namespace {
+
+// A stand-in for Windows: a listing that the server cuts short after its
+// first batch of entries (the network went), or refuses from the start.
+bool refusedFromTheStart = false;
+BOOL WINAPI listingFails(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void* into, DWORD size) {
+    if (kind == FileIdBothDirectoryInfo ||
+        (refusedFromTheStart && kind == FileIdBothDirectoryRestartInfo)) {
+        SetLastError(ERROR_UNEXP_NET_ERR);
+        return FALSE;
+    }
+    return GetFileInformationByHandleEx(file, kind, into, size);
+}
+
+} // namespace
+
+TEST_F(CacheRemovalTest, AFailedListingIsReportedOnceAndTheFolderIsStillTried) {
+    const Report failed = warning("Unable to delete file: " + cache() + "\\*.*", owner);
+    // What the first batch listed goes, and with it the folder; a listing
+    // refused at once leaves the file there.
+    for (const bool refused : {false, true}) {
+        test::makeFolders(cache());
+        putInCache("file.dat");
+        refusedFromTheStart = refused;
+        test::StandInForWindows windows(windowsStandIns.fileInformation, &listingFails);
+        EXPECT_EQ(VMSI_RemoveQLMKCache(owner, parent().c_str(), "Cache"), 0);
+        EXPECT_EQ(exists(cache() + "\\file.dat"), refused);
+        const Report first = info("QLMK Cache Folder = " + cache(), owner);
+        const Report second =
+            refused ? failed : warning("Unable to delete file: " + cache() + "\\.", owner);
+        const Report last =
+            refused ? warning("Unable to remove directory" + cache(), owner) : failed;
+        EXPECT_EQ(takeReports(), (std::vector<Report>{first, second, last})) << refused;
+    }
 }
 
 // Wine cannot show a handle that is a link: it opens a link's target whatever
@@ -523,6 +773,13 @@ TEST(HeldEntryKind, LinksAreTakenAsLinksWhereverTheyShow) {
     // Wine: the handle is the target of a link that the path still shows.
     EXPECT_EQ(entryKindOf(folder, 0, folder | link), EntryKind::FollowedLink);
     EXPECT_EQ(entryKindOf(file, 0, INVALID_FILE_ATTRIBUTES), EntryKind::FollowedLink);
+    // Hard links are no reparse points: the count of names tells them, and
+    // an unknown count (0) is taken for more than one. A folder has one.
+    EXPECT_EQ(entryKindOf(file, 0, file, 2), EntryKind::LinkedFile);
+    EXPECT_EQ(entryKindOf(file, 0, file, 0), EntryKind::LinkedFile);
+    EXPECT_EQ(entryKindOf(file | link, deduplicatedTag, file | link, 3), EntryKind::LinkedFile);
+    EXPECT_EQ(entryKindOf(file | link, symbolicLinkTag, file | link, 2), EntryKind::LinkToFile);
+    EXPECT_EQ(entryKindOf(folder, 0, folder, 4), EntryKind::Folder);
     // Plain entries.
     EXPECT_EQ(entryKindOf(file | FILE_ATTRIBUTE_READONLY, 0, file | FILE_ATTRIBUTE_READONLY),
               EntryKind::File);

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 using namespace vmsi;
 using test::info;
 using test::Report;
@@ -147,18 +149,26 @@ TEST_F(FavouritesTest, BadTextsWriteNothingOutsideTheNamedFile) {
 }
 
 TEST_F(FavouritesTest, APipeOfThatNameIsNeverWritten) {
-    // A user's pipe server, where the base folder is the pipe namespace. (The
-    // identification-only open is not shown: Wine 8 lets the server
+    // A user's pipe server, where the base folder is the pipe namespace: as
+    // the file folder, which is no folder to hold, or as the pipe
+    // namespace's root, whose pipe of that name is opened and left unwritten.
+    // (The identification-only open is not shown: Wine 8 lets the server
     // impersonate whatever the client asks.)
-    HANDLE server = CreateNamedPipeA("\\\\.\\pipe\\vmsi-tests\\favorite.txt", PIPE_ACCESS_DUPLEX,
-                                     PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
-    ASSERT_NE(server, INVALID_HANDLE_VALUE) << GetLastError();
-    EXPECT_EQ(VMSI_WriteFavorites(owner, "\\\\.\\pipe", "vmsi-tests", "Pics"), 0);
-    DWORD waiting = 0;
-    const BOOL peeked = PeekNamedPipe(server, nullptr, 0, nullptr, &waiting, nullptr);
-    CloseHandle(server);
-    EXPECT_FALSE(peeked && waiting > 0) << waiting << " bytes were written into the pipe";
-    EXPECT_EQ(takeReports().back(), warning("failed to write the file contents", owner));
+    for (const auto& [pipe, fileFolder, failure] :
+         {std::tuple<const char*, const char*, const char*>{
+              "\\\\.\\pipe\\vmsi-tests\\favorite.txt", "vmsi-tests",
+              "failed to write the file.  does the directory exist?"},
+          {"\\\\.\\pipe\\favorite.txt", "", "failed to write the file contents"}}) {
+        HANDLE server =
+            CreateNamedPipeA(pipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
+        ASSERT_NE(server, INVALID_HANDLE_VALUE) << GetLastError();
+        EXPECT_EQ(VMSI_WriteFavorites(owner, "\\\\.\\pipe", fileFolder, "Pics"), 0) << pipe;
+        DWORD waiting = 0;
+        const BOOL peeked = PeekNamedPipe(server, nullptr, 0, nullptr, &waiting, nullptr);
+        CloseHandle(server);
+        EXPECT_FALSE(peeked && waiting > 0) << waiting << " bytes were written into " << pipe;
+        EXPECT_EQ(takeReports().back(), warning(failure, owner)) << pipe;
+    }
 }
 
 // Stand-in for Windows, where the file is opened as the link itself and its
@@ -175,6 +185,35 @@ TEST_F(FavouritesTest, ALinkInThePlaceOfTheFileIsNotFollowed) {
     EXPECT_EQ(writeFavourites(owner, data(), "Cfg", "Pics", windowsAnswerForALink), 0);
     EXPECT_EQ(test::readFile(data() + "\\victim.txt"), "victim");
     EXPECT_EQ(takeReports().back(), warning("failed to write the file contents", owner));
+}
+
+TEST_F(FavouritesTest, NothingIsWrittenThroughALinkOnTheWayOrAsASecondName) {
+    // What a user may plant below the base folder for an installer that runs
+    // as LocalSystem: the file folder, or a folder on the way to it, as a
+    // link to a protected folder, and favorite.txt as a second name (a hard
+    // link) of a protected file.
+    const std::string protectedFolder = scratch_ / "Protected";
+    test::makeFolders(protectedFolder);
+    test::writeFile(protectedFolder + "\\config.ini", "precious");
+    test::writeFile(protectedFolder + "\\favorite.txt", "protected line");
+    test::UnixSymbolicLink linked(data() + "\\Linked", test::unixPathOf(protectedFolder));
+    test::UnixSymbolicLink hop(data() + "\\Hop", test::unixPathOf(scratch_.path()));
+    ASSERT_TRUE(CreateHardLinkA((data() + "\\Cfg\\favorite.txt").c_str(),
+                                (protectedFolder + "\\config.ini").c_str(), nullptr))
+        << GetLastError();
+    const test::TreeSnapshot before = test::snapshotOf(protectedFolder);
+    for (const char* fileFolder : {"Linked", "Hop\\Protected", "Cfg"}) {
+        EXPECT_EQ(VMSI_WriteFavorites(owner, data().c_str(), fileFolder, "Pics"), 0) << fileFolder;
+        EXPECT_EQ(takeReports().back(), warning("failed to write the file contents", owner))
+            << fileFolder;
+    }
+    EXPECT_EQ(test::snapshotOf(protectedFolder), before);
+
+    // A link at the base folder, or above it, is the caller's to give.
+    DeleteFileA((data() + "\\Cfg\\favorite.txt").c_str());
+    test::UnixSymbolicLink linkedBase(scratch_ / "LinkedBase", test::unixPathOf(data()));
+    EXPECT_EQ(VMSI_WriteFavorites(owner, (scratch_ / "LinkedBase").c_str(), "Cfg", "Pics"), 1);
+    EXPECT_EQ(test::readFile(data() + "\\Cfg\\favorite.txt"), scratch_ / "LinkedBase\\Pics\r\n");
 }
 
 TEST_F(FavouritesTest, ADevicePathToADiskFileIsWrittenAndALineBreakIsRefused) {

@@ -283,10 +283,13 @@ TEST_F(ShortcutTest, TheExportsTakeNullAndOverlongTextsWithoutWritingAnywhere) {
     EXPECT_EQ(allFiles(), before);
 }
 
-TEST_F(ShortcutTest, ADesktopEntryThatLinksToAFolderIsNeverFollowed) {
+TEST_F(ShortcutTest, ADesktopEntryThatLinksElsewhereNeverChangesWhatItLinksTo) {
     // Unix links shown by Wine as reparse points (Wine cannot make junctions):
     // one to an empty hidden folder, which a deletion through the link would
-    // remove, and one to a hidden folder holding a read-only file.
+    // remove, and one to a hidden folder holding a read-only file. And a
+    // second name (a hard link) of that read-only file, whose attributes are
+    // every name's: Wine's classic deletion cannot take a read-only name
+    // without clearing them, so it stays (5) and the file keeps them.
     test::makeFolders(scratch_ / "Outside\\Empty");
     test::makeFolders(scratch_ / "Outside\\Full");
     test::writeFile(scratch_ / "Outside\\Full\\precious.lnk", "precious");
@@ -299,8 +302,10 @@ TEST_F(ShortcutTest, ADesktopEntryThatLinksToAFolderIsNeverFollowed) {
                                    test::unixPathOf(scratch_ / "Outside\\Empty"));
     test::UnixSymbolicLink toFull(userDesktop() + "\\Full.lnk",
                                   test::unixPathOf(scratch_ / "Outside\\Full"));
+    ASSERT_TRUE(CreateHardLinkA((userDesktop() + "\\Hard.lnk").c_str(),
+                                (scratch_ / "Outside\\Full\\precious.lnk").c_str(), nullptr));
 
-    for (const char* name : {"Empty.lnk", "Full.lnk"}) {
+    for (const char* name : {"Empty.lnk", "Full.lnk", "Hard.lnk"}) {
         EXPECT_EQ(removeDesktopShortcut(owner, 0, name), 0) << name;
         EXPECT_EQ(takeReports().back(), warning("Error Deleting Shortcut: GetLastError = 5", owner))
             << name;

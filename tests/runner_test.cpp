@@ -168,25 +168,25 @@ TEST(Runner, TriesAnEntryPointInTheSessionOfAThrowawayPackage) {
     };
     const test::TreeSnapshot before = temporaryFiles();
 
-    RunnerRun run = runRunner("--msi MsiCheckForQLMK \"MSICHECKFORQLMK_VERSION= -77\"");
+    RunnerRun run = runRunner("--msi VmsiCheckForQLMK \"VMSICHECKFORQLMK_VERSION= -77\"");
     EXPECT_EQ(run.exitCode, 0u) << run.errors;
     EXPECT_EQ(run.errors,
-              "MsiCheckForQLMK: info: 4.0.7installed\nMsiCheckForQLMK: info: Action result: 1\n");
-    EXPECT_EQ(run.output, "MSICHECKFORQLMK_RESULT=1\nMSICHECKFORQLMK_VERSIONTEXT=4.0.7\n"
+              "VmsiCheckForQLMK: info: 4.0.7installed\nMsiCheckForQLMK: info: Action result: 1\n");
+    EXPECT_EQ(run.output, "VMSICHECKFORQLMK_RESULT=1\nMSICHECKFORQLMK_VERSIONTEXT=4.0.7\n"
                           "return: 0 (ERROR_SUCCESS)\n");
 
-    run =
-        runRunner("--msi MsiCheckForQLMK MSICHECKFORQLMK_VERSION=-78 MSICHECKFORQLMK_FAILONZERO=1");
+    run = runRunner(
+        "--msi VmsiCheckForQLMK VMSICHECKFORQLMK_VERSION=-78 VMSICHECKFORQLMK_FAILONZERO=1");
     EXPECT_EQ(run.exitCode, 1u) << run.errors;
-    EXPECT_NE(run.errors.find("MsiCheckForQLMK: warning: The installation fails on this 0"),
+    EXPECT_NE(run.errors.find("VmsiCheckForQLMK: warning: The installation fails on this 0"),
               std::string::npos)
         << run.errors;
-    EXPECT_EQ(run.output, "MSICHECKFORQLMK_RESULT=0\nreturn: 1603 (ERROR_INSTALL_FAILURE)\n");
+    EXPECT_EQ(run.output, "VMSICHECKFORQLMK_RESULT=0\nreturn: 1603 (ERROR_INSTALL_FAILURE)\n");
 
     test::ScratchFolder scratch("runner-entry");
     test::copyFileOrFail(test::besideThisProgram("recorder.exe"), scratch / "recorder.exe");
-    run = runRunner("--msi MsiLaunchWait \"MSILAUNCHWAIT_FOLDER=" + scratch.path() +
-                    "\" MSILAUNCHWAIT_FILENAME=recorder.exe MSILAUNCHWAIT_PARAMETERS=--exit=3");
+    run = runRunner("--msi VmsiLaunchWait \"VMSILAUNCHWAIT_FOLDER=" + scratch.path() +
+                    "\" VMSILAUNCHWAIT_FILENAME=recorder.exe VMSILAUNCHWAIT_PARAMETERS=--exit=3");
     // After the recorder's own line.
     EXPECT_NE(run.output.find("\nMSILAUNCHWAIT_RESULT=1\nMSILAUNCHWAIT_EXITCODE=3\nreturn: 0"),
               std::string::npos)
@@ -215,7 +215,7 @@ TEST(Runner, RefusesUsageErrorsWithOneLineThatSaysHowToMendThem) {
                                                                  " (error 193): it is not a " +
                                                                  bits + "-bit library"},
         {"--msi", "vmsi-run: name an entry to try"},
-        {"--msi MsiCheckForQLMK MSICHECKFORQLMK_VERSION",
+        {"--msi VmsiCheckForQLMK VMSICHECKFORQLMK_VERSION",
          "vmsi-run: --msi takes properties as NAME=VALUE"},
         {"--msi MsiNoSuchEntry", "vmsi-run: " + test::shippedFile("VardoMSICustomActionsMsi.dll") +
                                      " has no entry MsiNoSuchEntry"},

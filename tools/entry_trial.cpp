@@ -266,7 +266,7 @@ int tryEntry(const Text& dllPath, const Text& entryName, const std::vector<Text>
     const Entry entry = exportOf<Entry>(library.get(), entryName.c_str());
     if (entry == nullptr) {
         return usageError(dllPath + " has no entry " + entryName +
-                          "; the entries are named Msi<Action>, such as MsiCheckForQLMK");
+                          "; the entries are named Vmsi<Action>, such as VmsiCheckForQLMK");
     }
 
     const TemporaryFile package;

@@ -100,8 +100,8 @@ void printHelp() {
         "\n"
         "examples:\n"
         "  vmsi-run VMSI_LaunchWait \"C:\\Program Files\\Tool\" tool.exe \"/quiet /log x.txt\"\n"
-        "  vmsi-run --msi MsiCheckForQLMK MSICHECKFORQLMK_VERSION=4 "
-        "MSICHECKFORQLMK_FAILONZERO=1\n");
+        "  vmsi-run --msi VmsiCheckForQLMK VMSICHECKFORQLMK_VERSION=4 "
+        "VMSICHECKFORQLMK_FAILONZERO=1\n");
 }
 
 void printList() {

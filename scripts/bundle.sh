@@ -60,6 +60,7 @@ rm -rf "build/bundle" "dist/$name.zip"
 mkdir -p "$staging"
 cp dist/win32/VardoMSICustomActions.dll dist/win32/VardoMSICustomActionsTrace.dll \
    dist/win32/VardoMSICustomActionsMsi.dll dist/win32/VardoMSICustomActions.wxi \
+   dist/win32/VardoMSICustomActionsWix4.wxi \
    dist/win32/vmsi-run.exe \
    dist/win32/VardoMSICustomActions.h dist/win32/VardoMSICustomActions.def \
    dist/win32/libVardoMSICustomActions.dll.a dist/win32/VardoMSICustomActions.lib \

@@ -27,6 +27,7 @@ VardoMSICustomActions.lib
 VardoMSICustomActions.wxi
 VardoMSICustomActionsMsi.dll
 VardoMSICustomActionsTrace.dll
+VardoMSICustomActionsWix4.wxi
 actions.md
 libVardoMSICustomActions.dll.a
 msi.md
@@ -92,8 +93,10 @@ for program in $programs; do
     cmp -s "$unpack.unsigned/$name/$program" "$root/dist/win32/$program" ||
         fail "the unsigned bundle's $program is not the built one"
 done
-cmp -s "$unpack.unsigned/$name/VardoMSICustomActions.wxi" "$root/msi/VardoMSICustomActions.wxi" ||
-    fail "the bundle's VardoMSICustomActions.wxi is not the one in msi/"
+for include in VardoMSICustomActions.wxi VardoMSICustomActionsWix4.wxi; do
+    cmp -s "$unpack.unsigned/$name/$include" "$root/msi/$include" ||
+        fail "the bundle's $include is not the one in msi/"
+done
 rm -rf "$unpack.unsigned"
 
 [ "$failures" -eq 0 ] && echo "ok: $zip holds the $(echo "$expected" | wc -l) expected files, signed or not"

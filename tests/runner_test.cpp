@@ -171,8 +171,8 @@ TEST(Runner, TriesAnEntryPointInTheSessionOfAThrowawayPackage) {
     RunnerRun run = runRunner("--msi VmsiCheckForQLMK \"VMSICHECKFORQLMK_VERSION= -77\"");
     EXPECT_EQ(run.exitCode, 0u) << run.errors;
     EXPECT_EQ(run.errors,
-              "VmsiCheckForQLMK: info: 4.0.7installed\nMsiCheckForQLMK: info: Action result: 1\n");
-    EXPECT_EQ(run.output, "VMSICHECKFORQLMK_RESULT=1\nMSICHECKFORQLMK_VERSIONTEXT=4.0.7\n"
+              "VmsiCheckForQLMK: info: 4.0.7installed\nVmsiCheckForQLMK: info: Action result: 1\n");
+    EXPECT_EQ(run.output, "VMSICHECKFORQLMK_RESULT=1\nVMSICHECKFORQLMK_VERSIONTEXT=4.0.7\n"
                           "return: 0 (ERROR_SUCCESS)\n");
 
     run = runRunner(
@@ -188,7 +188,7 @@ TEST(Runner, TriesAnEntryPointInTheSessionOfAThrowawayPackage) {
     run = runRunner("--msi VmsiLaunchWait \"VMSILAUNCHWAIT_FOLDER=" + scratch.path() +
                     "\" VMSILAUNCHWAIT_FILENAME=recorder.exe VMSILAUNCHWAIT_PARAMETERS=--exit=3");
     // After the recorder's own line.
-    EXPECT_NE(run.output.find("\nMSILAUNCHWAIT_RESULT=1\nMSILAUNCHWAIT_EXITCODE=3\nreturn: 0"),
+    EXPECT_NE(run.output.find("\nVMSILAUNCHWAIT_RESULT=1\nVMSILAUNCHWAIT_EXITCODE=3\nreturn: 0"),
               std::string::npos)
         << run.output;
     EXPECT_EQ(temporaryFiles(), before);

@@ -1,5 +1,7 @@
-// The Windows Installer entry points: UINT __stdcall Msi<Action>(MSIHANDLE),
-// one per action, named after it without its "VMSI_" prefix. Each runs the
+// The Windows Installer entry points: UINT __stdcall Vmsi<Action>(MSIHANDLE),
+// one per action VMSI_<Action>. Windows Installer keeps names that begin
+// with "Msi", in any case, for its own, so the entries, the include's
+// custom actions and their properties begin with "Vmsi". Each runs the
 // routine behind the action's export with the arguments the entry reads.
 // One more entry builds the CustomActionData of a deferred one.
 #include "entry_runner.h"
@@ -20,15 +22,15 @@ using vmsi::msi::Arguments;
 using vmsi::msi::EntryDescription;
 using vmsi::msi::runEntry;
 
-extern "C" UINT __stdcall MsiLaunch(MSIHANDLE session) {
-    static constexpr EntryDescription entry{"MsiLaunch", *findExport("VMSI_Launch"), nullptr};
+extern "C" UINT __stdcall VmsiLaunch(MSIHANDLE session) {
+    static constexpr EntryDescription entry{"VmsiLaunch", *findExport("VMSI_Launch"), nullptr};
     return runEntry(session, entry, [](const Arguments& a, ActionOutput&) {
         return vmsi::launchThroughShell(nullptr, a.text(0), a.text(1), a.text(2));
     });
 }
 
-extern "C" UINT __stdcall MsiLaunchWait(MSIHANDLE session) {
-    static constexpr EntryDescription entry{"MsiLaunchWait", *findExport("VMSI_LaunchWait"),
+extern "C" UINT __stdcall VmsiLaunchWait(MSIHANDLE session) {
+    static constexpr EntryDescription entry{"VmsiLaunchWait", *findExport("VMSI_LaunchWait"),
                                             nullptr, true};
     return runEntry(session, entry, [](const Arguments& a, ActionOutput& output) {
         return vmsi::launchAndWait(nullptr, a.text(0), a.text(1), a.text(2),
@@ -36,23 +38,23 @@ extern "C" UINT __stdcall MsiLaunchWait(MSIHANDLE session) {
     });
 }
 
-extern "C" UINT __stdcall MsiRegister(MSIHANDLE session) {
-    static constexpr EntryDescription entry{"MsiRegister", *findExport("VMSI_Register"), nullptr};
+extern "C" UINT __stdcall VmsiRegister(MSIHANDLE session) {
+    static constexpr EntryDescription entry{"VmsiRegister", *findExport("VMSI_Register"), nullptr};
     return runEntry(session, entry, [](const Arguments& a, ActionOutput&) {
         return vmsi::registerComponent(nullptr, a.text(0), a.text(1), a.text(2));
     });
 }
 
-extern "C" UINT __stdcall MsiCheckIfAppInstalled(MSIHANDLE session) {
-    static constexpr EntryDescription entry{"MsiCheckIfAppInstalled",
+extern "C" UINT __stdcall VmsiCheckIfAppInstalled(MSIHANDLE session) {
+    static constexpr EntryDescription entry{"VmsiCheckIfAppInstalled",
                                             *findExport("VMSI_CheckIfAppInstalled"), nullptr};
     return runEntry(session, entry, [](const Arguments& a, ActionOutput&) {
         return vmsi::checkIfAppInstalled(nullptr, a.text(0));
     });
 }
 
-extern "C" UINT __stdcall MsiCheckVersionOfFile(MSIHANDLE session) {
-    static constexpr EntryDescription entry{"MsiCheckVersionOfFile",
+extern "C" UINT __stdcall VmsiCheckVersionOfFile(MSIHANDLE session) {
+    static constexpr EntryDescription entry{"VmsiCheckVersionOfFile",
                                             *findExport("VMSI_CheckVersionOfFile"), nullptr};
     return runEntry(session, entry, [](const Arguments& a, ActionOutput&) {
         return vmsi::checkVersionOfFile(nullptr, a.text(0), a.text(1), a.integer(2), a.integer(3),
@@ -60,40 +62,40 @@ extern "C" UINT __stdcall MsiCheckVersionOfFile(MSIHANDLE session) {
     });
 }
 
-extern "C" UINT __stdcall MsiCreateDesktopShortcut(MSIHANDLE session) {
-    static constexpr EntryDescription entry{"MsiCreateDesktopShortcut",
+extern "C" UINT __stdcall VmsiCreateDesktopShortcut(MSIHANDLE session) {
+    static constexpr EntryDescription entry{"VmsiCreateDesktopShortcut",
                                             *findExport("VMSI_CreateDesktopShortcut"), nullptr};
     return runEntry(session, entry, [](const Arguments& a, ActionOutput&) {
         return vmsi::createDesktopShortcut(nullptr, a.integer(0), a.text(1), a.text(2));
     });
 }
 
-extern "C" UINT __stdcall MsiRemoveDesktopShortcut(MSIHANDLE session) {
-    static constexpr EntryDescription entry{"MsiRemoveDesktopShortcut",
+extern "C" UINT __stdcall VmsiRemoveDesktopShortcut(MSIHANDLE session) {
+    static constexpr EntryDescription entry{"VmsiRemoveDesktopShortcut",
                                             *findExport("VMSI_RemoveDesktopShortcut"), nullptr};
     return runEntry(session, entry, [](const Arguments& a, ActionOutput&) {
         return vmsi::removeDesktopShortcut(nullptr, a.integer(0), a.text(1));
     });
 }
 
-extern "C" UINT __stdcall MsiCheckForQLMKDB(MSIHANDLE session) {
-    static constexpr EntryDescription entry{"MsiCheckForQLMKDB", *findExport("VMSI_CheckForQLMKDB"),
-                                            "DATABASEPATH"};
+extern "C" UINT __stdcall VmsiCheckForQLMKDB(MSIHANDLE session) {
+    static constexpr EntryDescription entry{"VmsiCheckForQLMKDB",
+                                            *findExport("VMSI_CheckForQLMKDB"), "DATABASEPATH"};
     return runEntry(session, entry, [](const Arguments&, ActionOutput& output) {
         return vmsi::findEarlierCatalogue(nullptr, output.text);
     });
 }
 
-extern "C" UINT __stdcall MsiCheckForQLMK(MSIHANDLE session) {
-    static constexpr EntryDescription entry{"MsiCheckForQLMK", *findExport("VMSI_CheckForQLMK"),
+extern "C" UINT __stdcall VmsiCheckForQLMK(MSIHANDLE session) {
+    static constexpr EntryDescription entry{"VmsiCheckForQLMK", *findExport("VMSI_CheckForQLMK"),
                                             "VERSIONTEXT"};
     return runEntry(session, entry, [](const Arguments& a, ActionOutput& output) {
         return vmsi::checkInstalledVersion(nullptr, a.integer(0), output.text);
     });
 }
 
-extern "C" UINT __stdcall MsiLaunchDbMigrate(MSIHANDLE session) {
-    static constexpr EntryDescription entry{"MsiLaunchDbMigrate",
+extern "C" UINT __stdcall VmsiLaunchDbMigrate(MSIHANDLE session) {
+    static constexpr EntryDescription entry{"VmsiLaunchDbMigrate",
                                             *findExport("VMSI_LaunchDbMigrate"), nullptr, true};
     return runEntry(session, entry, [](const Arguments& a, ActionOutput& output) {
         return vmsi::convertCatalogue(nullptr, a.text(0), a.text(1), a.text(2), a.text(3),
@@ -101,25 +103,25 @@ extern "C" UINT __stdcall MsiLaunchDbMigrate(MSIHANDLE session) {
     });
 }
 
-extern "C" UINT __stdcall MsiWriteFavorites(MSIHANDLE session) {
-    static constexpr EntryDescription entry{"MsiWriteFavorites", *findExport("VMSI_WriteFavorites"),
-                                            nullptr};
+extern "C" UINT __stdcall VmsiWriteFavorites(MSIHANDLE session) {
+    static constexpr EntryDescription entry{"VmsiWriteFavorites",
+                                            *findExport("VMSI_WriteFavorites"), nullptr};
     return runEntry(session, entry, [](const Arguments& a, ActionOutput&) {
         return vmsi::writeFavourites(nullptr, a.text(0), a.text(1), a.text(2));
     });
 }
 
-extern "C" UINT __stdcall MsiRemoveQLMKCache(MSIHANDLE session) {
-    static constexpr EntryDescription entry{"MsiRemoveQLMKCache",
+extern "C" UINT __stdcall VmsiRemoveQLMKCache(MSIHANDLE session) {
+    static constexpr EntryDescription entry{"VmsiRemoveQLMKCache",
                                             *findExport("VMSI_RemoveQLMKCache"), nullptr};
     return runEntry(session, entry, [](const Arguments& a, ActionOutput&) {
         return vmsi::removeCacheFolder(nullptr, a.text(0), a.text(1));
     });
 }
 
-// MsiSetCustomActionData: sets a deferred action's CustomActionData from the
-// properties that MsiSetCustomActionData_Request names, quoted as the deferred
+// VmsiSetCustomActionData: sets a deferred action's CustomActionData from the
+// properties that VmsiSetCustomActionData_Request names, quoted as the deferred
 // entries read it.
-extern "C" UINT __stdcall MsiSetCustomActionData(MSIHANDLE session) {
+extern "C" UINT __stdcall VmsiSetCustomActionData(MSIHANDLE session) {
     return vmsi::msi::setCustomActionData(session);
 }

@@ -234,8 +234,8 @@ UINT runEntry(MSIHANDLE handle, const EntryDescription& entry, ActionCall call) 
 
 namespace {
 
-constexpr const char* builderName = "MsiSetCustomActionData";
-constexpr const char* builderRequest = "MsiSetCustomActionData_Request";
+constexpr const char* builderName = "VmsiSetCustomActionData";
+constexpr const char* builderRequest = "VmsiSetCustomActionData_Request";
 constexpr const char* dataNotSet = "no CustomActionData is set";
 
 std::vector<Text> namesIn(const Text& list) {

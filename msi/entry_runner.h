@@ -57,7 +57,7 @@ struct EntryDescription {
 UINT runEntry(MSIHANDLE session, const EntryDescription& entry, ActionCall call) noexcept;
 
 // The immediate entry that builds a deferred action's CustomActionData. The
-// private property MsiSetCustomActionData_Request names the deferred action
+// private property VmsiSetCustomActionData_Request names the deferred action
 // (the property to set), then the properties whose values are its fields,
 // in order, separated by semicolons; the data is joined so that it splits
 // back into exactly those values. ERROR_INSTALL_FAILURE, with the deferred

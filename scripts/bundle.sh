@@ -19,6 +19,10 @@
 # The same sources give the same zip, byte for byte (unsigned: a signature
 # holds its own time): its entries are in name order and carry the time
 # SOURCE_DATE_EPOCH, or else the time of the last commit.
+#
+# The bundle is made, signed and zipped in build/bundle, and moved into dist/
+# only when all of that succeeded: a run that fails (a wrong password, say)
+# says why in one line and leaves the bundle already in dist/ as it was.
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/root.sh"
 cd "$root"
@@ -55,19 +59,34 @@ epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || true)}
 version=$(cat build/win32/VERSION)
 name="VardoMSICustomActions-$version-win32"
 staging="build/bundle/$name"
-# A run that fails (a wrong password, say) leaves no bundle behind.
-rm -rf "build/bundle" "dist/$name.zip"
+rm -rf "build/bundle"
 mkdir -p "$staging"
 cp dist/win32/VardoMSICustomActions.dll dist/win32/VardoMSICustomActionsTrace.dll \
    dist/win32/VardoMSICustomActionsMsi.dll dist/win32/VardoMSICustomActions.wxi \
+   dist/win32/VardoMSICustomActionsWix4.wxi \
    dist/win32/vmsi-run.exe \
    dist/win32/VardoMSICustomActions.h dist/win32/VardoMSICustomActions.def \
    dist/win32/libVardoMSICustomActions.dll.a dist/win32/VardoMSICustomActions.lib \
-   docs/actions.md docs/msi.md CHANGELOG.md "$staging/"
-sed "s/@VERSION@/$version/g" docs/bundle-readme.txt > "$staging/README.txt"
+   "$staging/"
+# The texts name the files of the bundle, where the guides lie beside the
+# libraries and the readme is README.txt: not docs/, dist/win32/ or "the
+# README" of the sources. tests/check_bundle.sh finds any name left that is
+# not in the bundle.
+bundle_text() {
+    sed -e 's#`docs/\([A-Za-z0-9_-]*\.md\)`#`\1`#g' -e 's#`dist/win32/\([^`/]*\)`#`\1`#g' \
+        -e 's#the README\b#`README.txt`#g' -e "s/@VERSION@/$version/g" "$1"
+}
+for text in docs/actions.md docs/msi.md CHANGELOG.md; do
+    bundle_text "$text" >"$staging/$(basename "$text")"
+done
+bundle_text docs/bundle-readme.txt >"$staging/README.txt"
 
+# osslsigncode says what went wrong in the first of its error lines (a wrong
+# password: "Failed to parse PKCS#12 file: ... (Wrong password?)"), followed
+# by OpenSSL's own; that first line alone is shown.
 sign() {
     local file=$1 options=(-pkcs12 "$pfx" -h sha256 -n "VardoMSICustomActions $version")
+    local errors="build/bundle/sign-errors.txt"
     [ -z "$timestamp_url" ] || options+=(-ts "$timestamp_url")
     if [ -n "$password_file" ]; then
         osslsigncode sign "${options[@]}" -readpass "$password_file" -in "$file" -out "$file.signed"
@@ -76,7 +95,11 @@ sign() {
         # a file, so that it never stands in its arguments.
         osslsigncode sign "${options[@]}" -readpass <(printf '%s' "$VMSI_SIGN_PASSWORD") \
             -in "$file" -out "$file.signed"
-    fi >/dev/null
+    fi >/dev/null 2>"$errors" || {
+        echo "bundle: cannot sign $(basename "$file") with $pfx: $(head -n 1 "$errors");" \
+            "dist/ is left as it was" >&2
+        exit 1
+    }
     mv "$file.signed" "$file"
 }
 if [ -n "$pfx" ]; then
@@ -94,5 +117,7 @@ chmod 644 "$staging"/*
 chmod 755 "$staging" "$staging"/*.dll "$staging"/*.exe
 touch -d "@$epoch" "$staging" "$staging"/*
 (cd build/bundle && LC_ALL=C find "$name" | LC_ALL=C sort |
-    TZ=UTC zip -q -X -@ "$root/dist/$name.zip")
+    TZ=UTC zip -q -X -@ "$name.zip")
+mkdir -p dist
+mv -f "build/bundle/$name.zip" "dist/$name.zip"
 echo "bundle: dist/$name.zip"

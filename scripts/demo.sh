@@ -3,14 +3,18 @@
 # the library's own diagnostic texts. It runs in a scratch Wine prefix (a
 # fresh copy of the project's), seeds the traces of an earlier installation
 # there, and runs each action through the action runner, vmsi-run, which
-# loads the library's trace variant and prints every step and result.
+# loads the library's trace variant and prints every step and result. Then
+# it takes the route a package takes: it builds the complete example of
+# docs/msi.md with wixl, installs it with msiexec and prints the entries'
+# lines of the install log.
 #   scripts/demo.sh [--no-build]
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/root.sh"
 cd "$root"
 if [ "${1:-}" != "--no-build" ]; then
     scripts/setup.sh
-    scripts/build.sh --no-setup >/dev/null
+    echo "== Building the library, 32-bit and 64-bit: several minutes the first time, the compiler's lines follow =="
+    scripts/build.sh --no-setup
 fi
 . scripts/wine-env.sh
 ensure_wine_prefix
@@ -30,10 +34,10 @@ user=$(whoami)
 # 32-bit registry view (Wow6432Node) and "C:\Program Files (x86)", so the
 # earlier installation is seeded there.
 if wine32_emulated; then
-    platform=win64 view=/reg:64 program_files='Program Files'
+    platform=win64 view=/reg:64 program_files='Program Files' package_architecture=x64
     build_note="(the 64-bit test build of the same sources runs here: 32-bit programs run only emulated on this machine, about a minute each)"
 else
-    platform=win32 view=/reg:32 program_files='Program Files (x86)'
+    platform=win32 view=/reg:32 program_files='Program Files (x86)' package_architecture=x86
     build_note="(the shipped 32-bit build runs here, with the 32-bit registry view and Program Files folder)"
 fi
 runner=(env WINEDEBUG=-all "$WINE64" "$root/dist/$platform/vmsi-run.exe")
@@ -44,11 +48,20 @@ if [ -t 1 ]; then
 else
     say() { printf '\n%s\n' "$*"; }
 fi
+# The runner's lines are the action's texts (info:, warning:), its result
+# and what a started program prints. An action that starts no program prints
+# nothing else, so any other line is the rest of the text before it, which
+# held a line feed: it is shown under that text, and marked.
 run() {
+    local starts_program=0
+    case $1 in VMSI_Launch | VMSI_LaunchWait | VMSI_LaunchDbMigrate | VMSI_Register) starts_program=1 ;; esac
     printf '$ vmsi-run'
     printf ' "%s"' "$@"
     printf '\n'
-    "${runner[@]}" "$@" 2>&1 | sed 's/^/  /' || true
+    "${runner[@]}" "$@" 2>&1 | tr -d '\r' | awk -v starts_program="$starts_program" '
+        /^(info|warning|result|buffer|path|version): / { print "  " $0; text = /^(info|warning): /; next }
+        text && !starts_program { print "        " $0 "   <- the same text, after its line feed"; next }
+        { print "  " $0 }' || true
 }
 
 echo "== The story of an install, in a scratch Wine prefix =="
@@ -114,5 +127,32 @@ echo "  (every folder lists an entry \".\", which cannot be deleted as a file: t
 say "A refusal: a cache folder name that climbs out of its parent touches nothing."
 run VMSI_RemoveQLMKCache "C:\\users\\$user\\AppData\\Local\\Quillmark" '..\..\Roaming'
 
+say "9. The route a package takes: the complete example of docs/msi.md, built with wixl and installed with msiexec."
+echo "  It installs the conversion tool (the same stand-in), finds the earlier catalogue,"
+echo "  converts it, deferred, with the tool it has just installed, and removes the old cache folder"
+echo "  where there is one."
+package_folder="$drive_c/demo-package"
+mkdir -p "$package_folder"
+# The first XML block after the heading, as the package test takes it.
+awk '/^## A complete example/ { section = 1 }
+     section && !inside && /^```xml$/ { inside = 1; next }
+     inside && /^```$/ { exit }
+     inside { print }' docs/msi.md >"$package_folder/quillmark.wxs"
+cp "$root/dist/$platform/VardoMSICustomActionsMsi.dll" msi/VardoMSICustomActions.wxi "$package_folder/"
+cp "$root/build/$platform/bin/recorder.exe" "$package_folder/DbMigrate.exe"
+echo "\$ wixl -a $package_architecture -o quillmark.msi quillmark.wxs"
+(cd "$package_folder" && wixl -a "$package_architecture" -o quillmark.msi quillmark.wxs) 2>&1 | sed 's/^/  /'
+echo '$ msiexec /i quillmark.msi /qn /l*v install.log'
+status=0
+"$WINE64" msiexec /i 'C:\demo-package\quillmark.msi' /qn /l*v 'C:\demo-package\install.log' \
+    </dev/null >/dev/null 2>&1 || status=$?
+if [ "$status" -ne 0 ]; then
+    echo "  msiexec ended with $status: the installation failed"
+    exit 1
+fi
+echo "  msiexec ended with 0: installed"
+echo "  The entries' lines of install.log:"
+tr -d '\r' <"$package_folder/install.log" | grep -a -E '^Vmsi[A-Za-z]+: (info|warning): ' | sed 's/^/    /'
+
 echo
-echo "Every export: $root/dist/$platform/vmsi-run.exe --list; every text: docs/actions.md"
+echo "Every export: $root/dist/$platform/vmsi-run.exe --list; every text: docs/actions.md; every entry: docs/msi.md"

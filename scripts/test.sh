@@ -32,4 +32,6 @@ if ! home_changes=$(diff <(echo "$home_before") <(echo "$(home_snapshot)")); the
 else
     echo "test: the home folder $HOME is as it was"
 fi
+# Nor may any prefix keep a way into it (scripts/wine-env.sh).
+check_prefix_sandboxes || status=1
 exit "$status"

@@ -41,21 +41,62 @@ ensure_wine_prefix() {
 }
 
 # A new prefix links the user's Desktop, Documents, Pictures, Music, Videos
-# and Downloads to the Unix home folder, where a shortcut copied or a cache
-# folder emptied by an action would be the user's own files. Each becomes a
-# real folder inside the prefix. Wine makes those links again when it
-# updates a prefix (after a Wine upgrade), so the prefix is never updated.
-# Safe to run on a prefix that is already sandboxed.
+# and Downloads to the Unix home folder, and AppData's Templates folder
+# (Roaming/Microsoft/Windows/Templates) too, where a shortcut copied or a
+# cache folder emptied by an action would be the user's own files. Every link
+# below drive_c/users that leads out of the prefix, at any depth, becomes a
+# real folder inside the prefix (an empty file where it led to a file). Wine
+# makes those links again when it updates a prefix (after a Wine upgrade), so
+# the prefix is never updated. Safe to run on a prefix that is already
+# sandboxed.
 sandbox_prefix() {
-    local prefix=$1 folder
-    for folder in "$prefix"/drive_c/users/*/*; do
-        [ -L "$folder" ] || continue
-        case "$(readlink -f "$folder")" in
-        "$prefix"/*) ;;
-        *) rm "$folder" && mkdir "$folder" ;;
+    local prefix=$1 link
+    while IFS= read -r -d '' link; do
+        if [ -d "$link" ] || [ ! -e "$link" ]; then
+            rm "$link" && mkdir "$link"
+        else
+            rm "$link" && : >"$link"
+        fi
+    done < <(links_leading_outside "$prefix")
+    echo disable >"$prefix/.update-timestamp"
+}
+
+# The links below the prefix's drive_c/users that lead out of the prefix, or
+# nowhere, each path ended by a zero byte. find does not follow them, so
+# nothing outside is listed.
+links_leading_outside() {
+    local prefix link
+    prefix=$(readlink -f "$1")
+    [ -d "$prefix/drive_c/users" ] || return 0
+    find "$prefix/drive_c/users" -type l -print0 | while IFS= read -r -d '' link; do
+        case "$(readlink -f "$link")" in
+        "$prefix" | "$prefix"/*) ;;
+        *) printf '%s\0' "$link" ;;
         esac
     done
-    echo disable >"$prefix/.update-timestamp"
+}
+
+# The project's Wine prefixes: every folder in the project that holds a
+# prefix's system.reg (the main one, the code page 932 one, and those of
+# other Wine versions), without looking inside a prefix's drive.
+project_prefixes() {
+    find "$root" -xdev \( -name drive_c -o -name dosdevices -o -path "$root/.git" \) -prune \
+        -o -name system.reg -printf '%h\n' 2>/dev/null | sort
+}
+
+# For the test command's end: fails, naming each, when a link that leads out
+# of a prefix is left in any of the project's prefixes.
+check_prefix_sandboxes() {
+    local prefix holes found=0
+    while IFS= read -r prefix; do
+        holes=$(links_leading_outside "$prefix" | tr '\0' '\n')
+        [ -z "$holes" ] && continue
+        echo "test: the prefix $prefix still links out of itself:"
+        echo "$holes"
+        found=1
+    done < <(project_prefixes)
+    [ "$found" -eq 0 ] && echo "test: no prefix of the project links out of itself"
+    return "$found"
 }
 
 # What Wine could leave in the user's home folder: the visible files and

@@ -3,7 +3,7 @@
 #  - every export of its export list is exported under its undecorated name,
 #    and nothing else is: the main library and its trace variant against
 #    the library's list, the Windows Installer library against its own;
-#  - the Windows Installer library has one entry Msi<Action> per action
+#  - the Windows Installer library has one entry Vmsi<Action> per action
 #    VMSI_<Action> of the main library, each taking one 4-byte handle;
 #  - the 32-bit import library names each export with the argument bytes of
 #    the export list (_Name@N), which the compiler derives from the function's
@@ -32,12 +32,12 @@ expected=$(listed "$def")
 expected_names=$(echo "$expected" | sed 's/@.*//' | sort)
 msi_expected_names=$(listed "$msi_def" | sed 's/@.*//' | sort)
 # One entry per action, and the entry that builds CustomActionData.
-entries_by_rule=$( (echo "$expected" | sed -n 's/^VMSI_\(.*\)@[0-9]*$/Msi\1@4/p'
-    echo MsiSetCustomActionData@4) | sort)
+entries_by_rule=$( (echo "$expected" | sed -n 's/^VMSI_\(.*\)@[0-9]*$/Vmsi\1@4/p'
+    echo VmsiSetCustomActionData@4) | sort)
 if [ "$(listed "$msi_def")" != "$entries_by_rule" ]; then
     fail "$msi_def lists [$(listed "$msi_def" | xargs)], expected [$(echo $entries_by_rule)]"
 else
-    echo "ok: $msi_def lists Msi<Action>@4 for every action, and MsiSetCustomActionData@4"
+    echo "ok: $msi_def lists Vmsi<Action>@4 for every action, and VmsiSetCustomActionData@4"
 fi
 # The KnownDLLs of Windows 10 and later: the loader takes these from the
 # system folder only, whatever lies beside the installer or in its current

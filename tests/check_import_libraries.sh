@@ -2,8 +2,9 @@
 # Links a small caller (fixtures/import_caller.c, with the public header)
 # through the import files of the unpacked release bundle, the way the bundle
 # readme tells each toolchain to:
-#  - mingw-w64: an import library made from the bundled export list with the
-#    documented dlltool command;
+#  - mingw-w64: the bundled libVardoMSICustomActions.dll.a, and an import
+#    library made from the bundled export list with the documented dlltool
+#    command;
 #  - the Microsoft toolchain: the bundled VardoMSICustomActions.lib, with clang
 #    in its Microsoft mode and lld-link (no Windows SDK here: the caller has no
 #    C runtime, and its kernel32 import library is made from a list below).
@@ -42,6 +43,9 @@ check_imports() {
     fi
 }
 
+i686-w64-mingw32-gcc -nostdlib -e _callerEntry -I "$bundle" "$source" \
+    "$bundle/libVardoMSICustomActions.dll.a" -lkernel32 -o caller-mingw-bundled.exe
+check_imports caller-mingw-bundled.exe
 cp "$bundle/VardoMSICustomActions.def" .
 i686-w64-mingw32-dlltool -k -d VardoMSICustomActions.def -l libVardoMSICustomActions.dll.a
 i686-w64-mingw32-gcc -nostdlib -e _callerEntry -I "$bundle" "$source" \

@@ -86,8 +86,8 @@ TEST(CustomActionDataTest, LogTextsKeepToOneLineAndNeverReferToAProperty) {
     using vmsi::test::noLeadBytes;
     using vmsi::test::shiftJisLeadByte;
     EXPECT_EQ(literalLogText("[a]{b}", noLeadBytes), "[\\[]a[\\]][\\{]b[\\}]");
-    EXPECT_EQ(literalLogText("x\r\nMsiLaunch: info: forged\n", noLeadBytes),
-              "x<CR><LF>MsiLaunch: info: forged<LF>");
+    EXPECT_EQ(literalLogText("x\r\nVmsiLaunch: info: forged\n", noLeadBytes),
+              "x<CR><LF>VmsiLaunch: info: forged<LF>");
     // Code page 932: the second byte of ー (81 5B) is part of it, a bracket
     // after it is one; a lead byte before a line break or at the end stands
     // alone.

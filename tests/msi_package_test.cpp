@@ -118,58 +118,58 @@ protected:
 TEST_F(MsiPackageTest, ImmediateEntriesReadTheirPropertiesAndSetTheirResults) {
     TestPackage package("immediate");
     // First, as it always gives 0: no fail request, so the installation goes on.
-    const PackageCall cache =
-        package.immediate("MsiRemoveQLMKCache", {{"MSIREMOVEQLMKCACHE_PARENTFOLDER", w()},
-                                                 {"MSIREMOVEQLMKCACHE_CACHEFOLDERNAME", "Cache"}});
+    const PackageCall cache = package.immediate("VmsiRemoveQLMKCache",
+                                                {{"VMSIREMOVEQLMKCACHE_PARENTFOLDER", w()},
+                                                 {"VMSIREMOVEQLMKCACHE_CACHEFOLDERNAME", "Cache"}});
     const PackageCall launch =
-        package.immediate("MsiLaunch", {{"MSILAUNCH_FOLDER", w("Launched")},
-                                        {"MSILAUNCH_FILENAME", "viewer.exe"},
-                                        {"MSILAUNCH_PARAMETERS", "[a] {b}"}});
-    const PackageCall wait = package.immediate("MsiLaunchWait",
-                                               {{"MSILAUNCHWAIT_FOLDER", w("Tools\\")},
-                                                {"MSILAUNCHWAIT_FILENAME", "tool.exe"},
-                                                {"MSILAUNCHWAIT_PARAMETERS", "--exit=3 waited"}},
+        package.immediate("VmsiLaunch", {{"VMSILAUNCH_FOLDER", w("Launched")},
+                                         {"VMSILAUNCH_FILENAME", "viewer.exe"},
+                                         {"VMSILAUNCH_PARAMETERS", "[a] {b}"}});
+    const PackageCall wait = package.immediate("VmsiLaunchWait",
+                                               {{"VMSILAUNCHWAIT_FOLDER", w("Tools\\")},
+                                                {"VMSILAUNCHWAIT_FILENAME", "tool.exe"},
+                                                {"VMSILAUNCHWAIT_PARAMETERS", "--exit=3 waited"}},
                                                "EXITCODE");
     // The same entry again: a property changed, the others kept.
-    const PackageCall missing =
-        package.immediate("MsiLaunchWait", {{"MSILAUNCHWAIT_FILENAME", "missing.exe"}}, "EXITCODE");
+    const PackageCall missing = package.immediate(
+        "VmsiLaunchWait", {{"VMSILAUNCHWAIT_FILENAME", "missing.exe"}}, "EXITCODE");
     const PackageCall registration =
-        package.immediate("MsiRegister", {{"MSIREGISTER_OPTIONS", "/s"},
-                                          {"MSIREGISTER_FOLDER", w("Components")},
-                                          {"MSIREGISTER_FILENAME", "VmsiSelfRegistering.dll"}});
+        package.immediate("VmsiRegister", {{"VMSIREGISTER_OPTIONS", "/s"},
+                                           {"VMSIREGISTER_FOLDER", w("Components")},
+                                           {"VMSIREGISTER_FILENAME", "VmsiSelfRegistering.dll"}});
     const PackageCall appPath = package.immediate(
-        "MsiCheckIfAppInstalled", {{"MSICHECKIFAPPINSTALLED_PROGRAMNAME", "VmsiMsiTest.exe"}});
+        "VmsiCheckIfAppInstalled", {{"VMSICHECKIFAPPINSTALLED_PROGRAMNAME", "VmsiMsiTest.exe"}});
     const PackageCall version = package.immediate(
-        "MsiCheckVersionOfFile", {{"MSICHECKVERSIONOFFILE_FOLDER", w("Versioned")},
-                                  {"MSICHECKVERSIONOFFILE_FILENAME", "VmsiVersion5123.dll"},
-                                  {"MSICHECKVERSIONOFFILE_FIRST", "5"},
-                                  {"MSICHECKVERSIONOFFILE_SECOND", "+1"},
-                                  {"MSICHECKVERSIONOFFILE_THIRD", "2"},
-                                  {"MSICHECKVERSIONOFFILE_FOURTH", "4"}});
+        "VmsiCheckVersionOfFile", {{"VMSICHECKVERSIONOFFILE_FOLDER", w("Versioned")},
+                                   {"VMSICHECKVERSIONOFFILE_FILENAME", "VmsiVersion5123.dll"},
+                                   {"VMSICHECKVERSIONOFFILE_FIRST", "5"},
+                                   {"VMSICHECKVERSIONOFFILE_SECOND", "+1"},
+                                   {"VMSICHECKVERSIONOFFILE_THIRD", "2"},
+                                   {"VMSICHECKVERSIONOFFILE_FOURTH", "4"}});
     const PackageCall notAnInteger =
-        package.immediate("MsiCheckVersionOfFile", {{"MSICHECKVERSIONOFFILE_FOURTH", "3.0"}});
+        package.immediate("VmsiCheckVersionOfFile", {{"VMSICHECKVERSIONOFFILE_FOURTH", "3.0"}});
     // The mode is never set: a missing integer is 0, the current user's folders.
     const PackageCall copy =
-        package.immediate("MsiCreateDesktopShortcut",
-                          {{"MSICREATEDESKTOPSHORTCUT_PROGRAMGROUP", "Quillmark"},
-                           {"MSICREATEDESKTOPSHORTCUT_SHORTCUTFILENAME", "Quillmark.lnk"}});
+        package.immediate("VmsiCreateDesktopShortcut",
+                          {{"VMSICREATEDESKTOPSHORTCUT_PROGRAMGROUP", "Quillmark"},
+                           {"VMSICREATEDESKTOPSHORTCUT_SHORTCUTFILENAME", "Quillmark.lnk"}});
     const PackageCall removal = package.immediate(
-        "MsiRemoveDesktopShortcut", {{"MSIREMOVEDESKTOPSHORTCUT_ALLUSERSMODE", "0"},
-                                     {"MSIREMOVEDESKTOPSHORTCUT_SHORTCUTFILENAME", "Old.lnk"}});
-    const PackageCall discovery = package.immediate("MsiCheckForQLMKDB", {}, "DATABASEPATH");
+        "VmsiRemoveDesktopShortcut", {{"VMSIREMOVEDESKTOPSHORTCUT_ALLUSERSMODE", "0"},
+                                      {"VMSIREMOVEDESKTOPSHORTCUT_SHORTCUTFILENAME", "Old.lnk"}});
+    const PackageCall discovery = package.immediate("VmsiCheckForQLMKDB", {}, "DATABASEPATH");
     const PackageCall marker =
-        package.immediate("MsiCheckForQLMK", {{"MSICHECKFORQLMK_VERSION", "5"}}, "VERSIONTEXT");
+        package.immediate("VmsiCheckForQLMK", {{"VMSICHECKFORQLMK_VERSION", "5"}}, "VERSIONTEXT");
     const PackageCall noMarker =
-        package.immediate("MsiCheckForQLMK", {{"MSICHECKFORQLMK_VERSION", "6"}}, "VERSIONTEXT");
+        package.immediate("VmsiCheckForQLMK", {{"VMSICHECKFORQLMK_VERSION", "6"}}, "VERSIONTEXT");
     const PackageCall conversion =
-        package.immediate("MsiLaunchDbMigrate", {{"MSILAUNCHDBMIGRATE_TOOLFOLDER", w("Tools")},
-                                                 {"MSILAUNCHDBMIGRATE_OLDCATALOGUE", catalogue()},
-                                                 {"MSILAUNCHDBMIGRATE_NEWFOLDER", w("New")},
-                                                 {"MSILAUNCHDBMIGRATE_NEWFILENAME", "pcdb.mdb"}});
-    const PackageCall favourites =
-        package.immediate("MsiWriteFavorites", {{"MSIWRITEFAVORITES_BASEFOLDER", w()},
-                                                {"MSIWRITEFAVORITES_FILEFOLDER", "Favourites"},
-                                                {"MSIWRITEFAVORITES_FAVOURITE", "Summer [2024]"}});
+        package.immediate("VmsiLaunchDbMigrate", {{"VMSILAUNCHDBMIGRATE_TOOLFOLDER", w("Tools")},
+                                                  {"VMSILAUNCHDBMIGRATE_OLDCATALOGUE", catalogue()},
+                                                  {"VMSILAUNCHDBMIGRATE_NEWFOLDER", w("New")},
+                                                  {"VMSILAUNCHDBMIGRATE_NEWFILENAME", "pcdb.mdb"}});
+    const PackageCall favourites = package.immediate(
+        "VmsiWriteFavorites", {{"VMSIWRITEFAVORITES_BASEFOLDER", w()},
+                               {"VMSIWRITEFAVORITES_FILEFOLDER", "Favourites"},
+                               {"VMSIWRITEFAVORITES_FAVOURITE", "Summer [2024]"}});
 
     const InstallOutcome outcome = package.install();
     ASSERT_EQ(outcome.exitCode, 0u) << outcome.log;
@@ -212,7 +212,7 @@ TEST_F(MsiPackageTest, ImmediateEntriesReadTheirPropertiesAndSetTheirResults) {
                {"info: Searching For: " + versioned, "info: Searching for File: " + versioned,
                 "info: File Found", "info: " + versioned, "warning: Version Too low"});
     expectCall(outcome, notAnInteger, 0,
-               {"warning: Property MSICHECKVERSIONOFFILE_FOURTH is not a decimal integer, the "
+               {"warning: Property VMSICHECKVERSIONOFFILE_FOURTH is not a decimal integer, the "
                 "action is not run: 3.0"});
 
     EXPECT_EQ(readFile(w("Desktop\\Quillmark.lnk")), "user shortcut");
@@ -257,14 +257,14 @@ TEST_F(MsiPackageTest, DeferredEntriesReadTheirArgumentsFromCustomActionData) {
     // Quoted fields carry semicolons and doubled quotes; a backslash is never
     // special, not even before a closing quote; a plain field keeps quotes.
     const PackageCall favourites =
-        package.deferred("MsiWriteFavorites", w() + R"(;"Fav;s";"say ""cheese""; C:\x\")");
+        package.deferred("VmsiWriteFavorites", w() + R"(;"Fav;s";"say ""cheese""; C:\x\")");
     const PackageCall wait =
-        package.deferred("MsiLaunchWait", w() + R"(\Tools;tool.exe;--exit=0 "a b" c:\d\ x"y)");
-    const PackageCall marker = package.deferred("MsiCheckForQLMK", "5");
-    const PackageCall unclosed = package.deferred("MsiRemoveQLMKCache", w() + R"(;"Cache)");
-    const PackageCall tooMany = package.deferred("MsiRemoveQLMKCache", w() + ";Cache;0;more");
-    const PackageCall notAnInteger = package.deferred("MsiRemoveDesktopShortcut", "all;Old.lnk");
-    const PackageCall missing = package.deferred("MsiRemoveQLMKCache", w());
+        package.deferred("VmsiLaunchWait", w() + R"(\Tools;tool.exe;--exit=0 "a b" c:\d\ x"y)");
+    const PackageCall marker = package.deferred("VmsiCheckForQLMK", "5");
+    const PackageCall unclosed = package.deferred("VmsiRemoveQLMKCache", w() + R"(;"Cache)");
+    const PackageCall tooMany = package.deferred("VmsiRemoveQLMKCache", w() + ";Cache;0;more");
+    const PackageCall notAnInteger = package.deferred("VmsiRemoveDesktopShortcut", "all;Old.lnk");
+    const PackageCall missing = package.deferred("VmsiRemoveQLMKCache", w());
 
     const InstallOutcome outcome = package.install();
     ASSERT_EQ(outcome.exitCode, 0u) << outcome.log;
@@ -284,8 +284,8 @@ TEST_F(MsiPackageTest, DeferredEntriesReadTheirArgumentsFromCustomActionData) {
                false);
     // Run from the script, an entry sets no property.
     expectCall(outcome, marker, 1, {"info: 5.0.2installed"}, false);
-    EXPECT_EQ(outcome.property("MSICHECKFORQLMK_RESULT"), "<unset>");
-    EXPECT_EQ(outcome.property("MSICHECKFORQLMK_VERSIONTEXT"), "<unset>");
+    EXPECT_EQ(outcome.property("VMSICHECKFORQLMK_RESULT"), "<unset>");
+    EXPECT_EQ(outcome.property("VMSICHECKFORQLMK_VERSIONTEXT"), "<unset>");
 
     // Data that cannot be read runs nothing; a missing argument is empty.
     EXPECT_TRUE(exists("Cache\\a.tmp"));
@@ -310,16 +310,16 @@ TEST_F(MsiPackageTest, DeferredEntriesReadTheirArgumentsFromCustomActionData) {
 TEST_F(MsiPackageTest, AZeroResultFailsTheInstallationOnlyWhenThePackageAsks) {
     TestPackage package("fail-on-zero");
     const PackageCall immediate =
-        package.immediate("MsiCheckForQLMK", {{"MSICHECKFORQLMK_VERSION", "99"}});
-    const PackageCall deferred = package.deferred("MsiCheckForQLMK", "99;[ASK_DEFERRED]");
-    package.deferred("MsiWriteFavorites", w() + ";Favourites;after");
+        package.immediate("VmsiCheckForQLMK", {{"VMSICHECKFORQLMK_VERSION", "99"}});
+    const PackageCall deferred = package.deferred("VmsiCheckForQLMK", "99;[ASK_DEFERRED]");
+    package.deferred("VmsiWriteFavorites", w() + ";Favourites;after");
     const Lines zero{"warning: Quillmark4 Not Installed", "info: Action result: 0"};
 
-    InstallOutcome outcome = package.install("MSICHECKFORQLMK_FAILONZERO=1");
+    InstallOutcome outcome = package.install("VMSICHECKFORQLMK_FAILONZERO=1");
     EXPECT_EQ(outcome.exitCode, installFailure);
     Lines failed = zero;
     failed.push_back("warning: The installation fails on this 0, as Property "
-                     "MSICHECKFORQLMK_FAILONZERO asks");
+                     "VMSICHECKFORQLMK_FAILONZERO asks");
     EXPECT_EQ(outcome.linesOf(immediate), failed);
     EXPECT_EQ(outcome.linesOf(deferred), Lines{});
 
@@ -332,7 +332,7 @@ TEST_F(MsiPackageTest, AZeroResultFailsTheInstallationOnlyWhenThePackageAsks) {
     EXPECT_FALSE(exists("Favourites\\favorite.txt")) << "an action after the failure ran";
 
     // "0" asks for nothing.
-    outcome = package.install("MSICHECKFORQLMK_FAILONZERO=0 ASK_DEFERRED=0");
+    outcome = package.install("VMSICHECKFORQLMK_FAILONZERO=0 ASK_DEFERRED=0");
     EXPECT_EQ(outcome.exitCode, 0u) << outcome.log;
     EXPECT_EQ(outcome.linesOf(deferred), zero);
     EXPECT_EQ(readFile(w("Favourites\\favorite.txt")), w("after\r\n"));
@@ -341,20 +341,20 @@ TEST_F(MsiPackageTest, AZeroResultFailsTheInstallationOnlyWhenThePackageAsks) {
 TEST_F(MsiPackageTest, ANonZeroExitCodeFailsTheInstallationOnlyWhenThePackageAsks) {
     TestPackage package("fail-on-exit-code");
     const PackageCall immediate =
-        package.immediate("MsiLaunchWait", {{"MSILAUNCHWAIT_FOLDER", w("Tools")},
-                                            {"MSILAUNCHWAIT_FILENAME", "tool.exe"},
-                                            {"MSILAUNCHWAIT_PARAMETERS", "--exit=3"}});
+        package.immediate("VmsiLaunchWait", {{"VMSILAUNCHWAIT_FOLDER", w("Tools")},
+                                             {"VMSILAUNCHWAIT_FILENAME", "tool.exe"},
+                                             {"VMSILAUNCHWAIT_PARAMETERS", "--exit=3"}});
     const std::string tooMany = w("Tools") + ";tool.exe;;;;more";
-    const PackageCall refused = package.deferred("MsiLaunchWait", tooMany);
+    const PackageCall refused = package.deferred("VmsiLaunchWait", tooMany);
     // The recorder standing in for the tool exits with the code that stands
     // in the old catalogue's place in its command line.
     const PackageCall deferred = package.deferred(
-        "MsiLaunchDbMigrate", w("Tools") + ";--exit=5;" + w("New") + ";pcdb.mdb;;[ASK_DEFERRED]");
+        "VmsiLaunchDbMigrate", w("Tools") + ";--exit=5;" + w("New") + ";pcdb.mdb;;[ASK_DEFERRED]");
 
-    InstallOutcome outcome = package.install("MSILAUNCHWAIT_FAILONEXITCODE=1");
+    InstallOutcome outcome = package.install("VMSILAUNCHWAIT_FAILONEXITCODE=1");
     EXPECT_EQ(outcome.exitCode, installFailure);
     EXPECT_EQ(lastLine(outcome, immediate), "warning: The installation fails on this exit code, "
-                                            "as Property MSILAUNCHWAIT_FAILONEXITCODE asks");
+                                            "as Property VMSILAUNCHWAIT_FAILONEXITCODE asks");
     outcome = package.install("ASK_DEFERRED=1");
     EXPECT_EQ(outcome.exitCode, installFailure);
     EXPECT_EQ(lastLine(outcome, immediate), "info: Action result: 1");
@@ -414,13 +414,13 @@ TEST_F(MsiPackageTest, AReplayedCancelAnswerStopsTheEntryButNotAStepUnderWay) {
         MsiSetExternalUIA(nullptr, 0, nullptr);
         return status;
     };
-    opened.setProperty("MSILAUNCHWAIT_FOLDER", w("Tools"));
-    opened.setProperty("MSILAUNCHWAIT_FILENAME", "tool.exe");
-    const std::string prefix = "MsiLaunchWait: ";
+    opened.setProperty("VMSILAUNCHWAIT_FOLDER", w("Tools"));
+    opened.setProperty("VMSILAUNCHWAIT_FILENAME", "tool.exe");
+    const std::string prefix = "VmsiLaunchWait: ";
 
     // Before the action starts: the entry asks with a progress message.
     ReplayedCancelAnswer beforeStart{INSTALLMESSAGE_PROGRESS, ""};
-    EXPECT_EQ(entry("MsiLaunchWait", beforeStart), static_cast<UINT>(ERROR_INSTALL_USEREXIT));
+    EXPECT_EQ(entry("VmsiLaunchWait", beforeStart), static_cast<UINT>(ERROR_INSTALL_USEREXIT));
     EXPECT_EQ(beforeStart.lines,
               (Lines{prefix + "warning: The installation is cancelled, the action is not run",
                      prefix + "info: Action result: 0"}));
@@ -428,7 +428,7 @@ TEST_F(MsiPackageTest, AReplayedCancelAnswerStopsTheEntryButNotAStepUnderWay) {
 
     // Under way: the program is started and waited for all the same.
     ReplayedCancelAnswer underWay{INSTALLMESSAGE_INFO, "File to Launch"};
-    EXPECT_EQ(entry("MsiLaunchWait", underWay), static_cast<UINT>(ERROR_INSTALL_USEREXIT));
+    EXPECT_EQ(entry("VmsiLaunchWait", underWay), static_cast<UINT>(ERROR_INSTALL_USEREXIT));
     EXPECT_EQ(
         underWay.lines,
         (Lines{prefix + "info: File to Launch: " + w("Tools\\tool.exe"),
@@ -438,9 +438,9 @@ TEST_F(MsiPackageTest, AReplayedCancelAnswerStopsTheEntryButNotAStepUnderWay) {
     EXPECT_TRUE(exists("Tools\\tool.exe.record"));
 
     // The data entry has set the data when it learns of the cancel.
-    opened.setProperty("MsiSetCustomActionData_Request", "Later;MSILAUNCHWAIT_FILENAME");
+    opened.setProperty("VmsiSetCustomActionData_Request", "Later;VMSILAUNCHWAIT_FILENAME");
     ReplayedCancelAnswer dataSet{INSTALLMESSAGE_INFO, "CustomActionData of Later"};
-    EXPECT_EQ(entry("MsiSetCustomActionData", dataSet), static_cast<UINT>(ERROR_INSTALL_USEREXIT));
+    EXPECT_EQ(entry("VmsiSetCustomActionData", dataSet), static_cast<UINT>(ERROR_INSTALL_USEREXIT));
     EXPECT_EQ(opened.property("Later"), "tool.exe");
 }
 
@@ -453,22 +453,23 @@ TEST_F(MsiPackageTest, APropertyTheCodePageCannotHoldExactlyRunsNothing) {
     writeFile(w("sr\\victim\\kept.txt"), "kept");
     TestPackage package("best-fit");
     const PackageCall favourites =
-        package.immediate("MsiWriteFavorites", {{"MSIWRITEFAVORITES_BASEFOLDER", w()},
-                                                {"MSIWRITEFAVORITES_FILEFOLDER", "Favourites"}});
+        package.immediate("VmsiWriteFavorites", {{"VMSIWRITEFAVORITES_BASEFOLDER", w()},
+                                                 {"VMSIWRITEFAVORITES_FILEFOLDER", "Favourites"}});
     const PackageCall removal =
-        package.deferred("MsiRemoveQLMKCache", "\"[VICTIMPARENT]\";QLMKCache");
+        package.deferred("VmsiRemoveQLMKCache", "\"[VICTIMPARENT]\";QLMKCache");
 
     const std::wstring world = vmsi::widened(w());
     const InstallOutcome outcome = package.install(L"VICTIMPARENT=\"" + world +
                                                    L"\\sr\uFF02;\uFF02victim\" "
-                                                   L"MSIWRITEFAVORITES_FAVOURITE=Pics\uFF02");
+                                                   L"VMSIWRITEFAVORITES_FAVOURITE=Pics\uFF02");
     ASSERT_EQ(outcome.exitCode, 0u) << outcome.log;
 
     EXPECT_EQ(readFile(w("sr\\victim\\kept.txt")), "kept");
     EXPECT_FALSE(exists("Favourites\\favorite.txt"));
-    expectCall(outcome, favourites, 0,
-               {"warning: Property MSIWRITEFAVORITES_FAVOURITE holds characters that the ANSI code "
-                "page cannot represent exactly, the action is not run"});
+    expectCall(
+        outcome, favourites, 0,
+        {"warning: Property VMSIWRITEFAVORITES_FAVOURITE holds characters that the ANSI code "
+         "page cannot represent exactly, the action is not run"});
     expectCall(outcome, removal, 0,
                {"warning: CustomActionData holds characters that the ANSI code page cannot "
                 "represent exactly, the action is not run"},
@@ -477,20 +478,20 @@ TEST_F(MsiPackageTest, APropertyTheCodePageCannotHoldExactlyRunsNothing) {
 
 TEST_F(MsiPackageTest, TheDataEntryQuotesPropertiesExactlyAndKeepsHiddenDataOutOfTheLog) {
     TestPackage package("data-entry");
-    const PackageCall favourites = package.deferred("MsiWriteFavorites", std::nullopt);
-    const PackageCall marker = package.deferred("MsiCheckForQLMK", std::nullopt);
+    const PackageCall favourites = package.deferred("VmsiWriteFavorites", std::nullopt);
+    const PackageCall marker = package.deferred("VmsiCheckForQLMK", std::nullopt);
     // Values no hand-written data could carry: separators, quotes, a
     // backslash before the end.
     const PackageCall shown = package.immediate(
-        "MsiSetCustomActionData",
-        {{"MsiSetCustomActionData_Request", favourites.id + ";Base;Folder;Favourite"},
+        "VmsiSetCustomActionData",
+        {{"VmsiSetCustomActionData_Request", favourites.id + ";Base;Folder;Favourite"},
          {"Base", w()},
          {"Folder", "Fav;s"},
          {"Favourite", "\"say \"\"cheese\"\"\"; C:\\x\\"}});
     const PackageCall hidden = package.immediate(
-        "MsiSetCustomActionData", {{"MsiHiddenProperties", "Other;" + marker.id},
-                                   {"MsiSetCustomActionData_Request", marker.id + ";Version"},
-                                   {"Version", "5"}});
+        "VmsiSetCustomActionData", {{"MsiHiddenProperties", "Other;" + marker.id},
+                                    {"VmsiSetCustomActionData_Request", marker.id + ";Version"},
+                                    {"Version", "5"}});
 
     const InstallOutcome outcome = package.install();
     ASSERT_EQ(outcome.exitCode, 0u) << outcome.log;
@@ -514,7 +515,7 @@ TEST(MsiEntryLibrary, FreesItsThreadSlotWhenUnloaded) {
     for (int load = 0; load < 3; ++load) {
         HMODULE library = LoadLibraryA(besideThisProgram("VardoMSICustomActionsMsi.dll").c_str());
         ASSERT_NE(library, nullptr);
-        const auto entry = vmsi::exportOf<UINT(__stdcall*)(MSIHANDLE)>(library, "MsiCheckForQLMK");
+        const auto entry = vmsi::exportOf<UINT(__stdcall*)(MSIHANDLE)>(library, "VmsiCheckForQLMK");
         ASSERT_NE(entry, nullptr);
         entry(0); // no session: nothing is read or logged, but the slot is taken
         FreeLibrary(library);
@@ -570,23 +571,23 @@ std::vector<PackageTarget> packageTargets() {
 TEST_F(MsiPackageTest, EveryActionOfTheIncludeRunsInAPackageThatTakesIt) {
     const PackageTarget target = packageTargets().front();
     TestPackage package("include", target, PackageActions::FromInclude);
-    const std::map<std::string, std::string> given = {{"MsiCheckForQLMK_Version", "5"},
-                                                      {"MsiLaunchWait_Folder", w("Tools")},
-                                                      {"MsiLaunchWait_FileName", "tool.exe"}};
-    const std::set<std::string> deferredForms = {"MsiLaunchWait",
-                                                 "MsiRegister",
-                                                 "MsiCreateDesktopShortcut",
-                                                 "MsiRemoveDesktopShortcut",
-                                                 "MsiLaunchDbMigrate",
-                                                 "MsiWriteFavorites",
-                                                 "MsiRemoveQLMKCache"};
+    const std::map<std::string, std::string> given = {{"VmsiCheckForQLMK_Version", "5"},
+                                                      {"VmsiLaunchWait_Folder", w("Tools")},
+                                                      {"VmsiLaunchWait_FileName", "tool.exe"}};
+    const std::set<std::string> deferredForms = {"VmsiLaunchWait",
+                                                 "VmsiRegister",
+                                                 "VmsiCreateDesktopShortcut",
+                                                 "VmsiRemoveDesktopShortcut",
+                                                 "VmsiLaunchDbMigrate",
+                                                 "VmsiWriteFavorites",
+                                                 "VmsiRemoveQLMKCache"};
     std::vector<PackageCall> calls;
     std::vector<std::pair<PackageCall, std::string>> dataCalls;
     for (const vmsi::ExportDescription& action : vmsi::exportTable) {
         if (action.kind == vmsi::ExportKind::IdentityFunction) {
             continue;
         }
-        const std::string entry = "Msi" + std::string(action.name).substr(5);
+        const std::string entry = "Vmsi" + std::string(action.name).substr(5);
         PropertyValues publicValues;
         PropertyValues privateValues;
         std::string data;
@@ -601,13 +602,13 @@ TEST_F(MsiPackageTest, EveryActionOfTheIncludeRunsInAPackageThatTakesIt) {
         }
         calls.push_back(package.immediate(entry, publicValues));
         if (deferredForms.count(entry) != 0) {
-            const bool exitCode = entry == "MsiLaunchWait" || entry == "MsiLaunchDbMigrate";
+            const bool exitCode = entry == "VmsiLaunchWait" || entry == "VmsiLaunchDbMigrate";
             privateValues.emplace_back(entry + "_FailOnZero", "0");
             if (exitCode) {
                 privateValues.emplace_back(entry + "_FailOnExitCode", "0");
             }
             calls.push_back(package.includedDeferred(entry, privateValues));
-            dataCalls.push_back({{calls.back().id + ".Data", "MsiSetCustomActionData"},
+            dataCalls.push_back({{calls.back().id + ".Data", "VmsiSetCustomActionData"},
                                  "info: CustomActionData of " + calls.back().id + ": " + data +
                                      (exitCode ? "0;0" : "0")});
         }
@@ -621,9 +622,9 @@ TEST_F(MsiPackageTest, EveryActionOfTheIncludeRunsInAPackageThatTakesIt) {
     for (const auto& [call, data] : dataCalls) {
         EXPECT_EQ(outcome.linesOf(call), Lines{data});
     }
-    EXPECT_EQ(outcome.property("MSICHECKFORQLMKDB_DATABASEPATH"), catalogue(isX86(target)));
-    EXPECT_EQ(outcome.property("MSICHECKFORQLMK_VERSIONTEXT"), versionText(isX86(target)));
-    EXPECT_EQ(outcome.property("MSILAUNCHWAIT_EXITCODE"), "0");
+    EXPECT_EQ(outcome.property("VMSICHECKFORQLMKDB_DATABASEPATH"), catalogue(isX86(target)));
+    EXPECT_EQ(outcome.property("VMSICHECKFORQLMK_VERSIONTEXT"), versionText(isX86(target)));
+    EXPECT_EQ(outcome.property("VMSILAUNCHWAIT_EXITCODE"), "0");
 }
 
 // The package of docs/msi.md, as it stands there, built for x86 as the guide
@@ -676,11 +677,11 @@ TEST_F(MsiPackageTest, TheDocumentedExamplePackageMigratesAnEarlierCatalogue) {
         EXPECT_EQ(recordField(record.value_or(""), "arg5"), installFolder + "Catalogue\\pcdb.mdb");
         EXPECT_TRUE(cacheRemoved);
         EXPECT_TRUE(exists("QLMKCache\\thumbs.db"));
-        EXPECT_EQ(outcome.property("MSICHECKFORQLMKDB_DATABASEPATH"), catalogue(x86));
-        EXPECT_EQ(outcome.linesOf({"MsiCheckForQLMKDB", "MsiCheckForQLMKDB"}).size(), 4u);
-        const PackageCall conversion{"MsiLaunchDbMigrateDeferred", "MsiLaunchDbMigrate"};
+        EXPECT_EQ(outcome.property("VMSICHECKFORQLMKDB_DATABASEPATH"), catalogue(x86));
+        EXPECT_EQ(outcome.linesOf({"VmsiCheckForQLMKDB", "VmsiCheckForQLMKDB"}).size(), 4u);
+        const PackageCall conversion{"VmsiLaunchDbMigrateDeferred", "VmsiLaunchDbMigrate"};
         EXPECT_EQ(outcome.linesOf(conversion), sample);
-        EXPECT_EQ(outcome.linesOf({"MsiRemoveQLMKCacheDeferred", "MsiRemoveQLMKCache"}).front(),
+        EXPECT_EQ(outcome.linesOf({"VmsiRemoveQLMKCacheDeferred", "VmsiRemoveQLMKCache"}).front(),
                   "info: QLMK Cache Folder = " + cache);
         DeleteFileA((tool + ".record").c_str());
         EXPECT_EQ(package.uninstall(), 0u);

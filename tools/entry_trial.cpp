@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -37,7 +38,7 @@ struct Installer {
     decltype(&::MsiSetInternalUI) MsiSetInternalUI = nullptr;
     decltype(&::MsiSetExternalUIA) MsiSetExternalUIA = nullptr;
     decltype(&::MsiOpenPackageA) MsiOpenPackageA = nullptr;
-    decltype(&::MsiSetPropertyA) MsiSetPropertyA = nullptr;
+    decltype(&::MsiSetPropertyW) MsiSetPropertyW = nullptr;
     decltype(&::MsiGetPropertyA) MsiGetPropertyA = nullptr;
 
     // ERROR_SUCCESS when msi.dll is loaded and has every function, or the
@@ -55,7 +56,7 @@ struct Installer {
                            find(MsiSetInternalUI, "MsiSetInternalUI") &&
                            find(MsiSetExternalUIA, "MsiSetExternalUIA") &&
                            find(MsiOpenPackageA, "MsiOpenPackageA") &&
-                           find(MsiSetPropertyA, "MsiSetPropertyA") &&
+                           find(MsiSetPropertyW, "MsiSetPropertyW") &&
                            find(MsiGetPropertyA, "MsiGetPropertyA");
         return found ? ERROR_SUCCESS : GetLastError();
     }
@@ -217,16 +218,26 @@ Text propertyValue(MSIHANDLE session, const Text& name) {
     }
 }
 
+constexpr const char* entryPrefix = "Vmsi";
+constexpr const char* exportPrefix = "VMSI_";
+// Their entries hand out the exit code of the program they wait for, and
+// take a second fail request for it.
+constexpr const char* waitingActions[] = {"VMSI_LaunchWait", "VMSI_LaunchDbMigrate"};
+
+Text upperCase(Text text) {
+    for (char& c : text) {
+        c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    return text;
+}
+
 // After <ENTRY>_: each immediate entry's result, the texts that the entries
 // of the two buffer actions hand back, and the exit code of the program that
 // the entries of the two waiting actions started.
 constexpr const char* resultSuffixes[] = {"RESULT", "DATABASEPATH", "VERSIONTEXT", "EXITCODE"};
 
 void printResults(MSIHANDLE session, const Text& entryName, UINT returned) {
-    Text stem;
-    for (const char c : entryName) {
-        stem += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    }
+    const Text stem = upperCase(entryName);
     for (const char* suffix : resultSuffixes) {
         const Text name = stem + "_" + suffix;
         const Text value = propertyValue(session, name);
@@ -241,14 +252,63 @@ void printResults(MSIHANDLE session, const Text& entryName, UINT returned) {
     std::fflush(stdout);
 }
 
+// A warning for each property given that the entry does not read: it is
+// set all the same, and the entry runs as a package with that property would
+// run it.
+void warnOfUnreadProperties(const Text& entryName,
+                            const std::vector<std::pair<std::wstring, std::wstring>>& properties) {
+    const std::optional<EntryReads> reads = entryReads(entryName);
+    if (!reads) {
+        return;
+    }
+    Text list;
+    for (const Text& name : reads->properties) {
+        list += (list.empty() ? "" : ", ") + name;
+    }
+    for (const auto& property : properties) {
+        const Text name = ansiWord(property.first);
+        if (std::find(reads->properties.begin(), reads->properties.end(), name) ==
+            reads->properties.end()) {
+            std::fprintf(stderr, "vmsi-run: warning: %s reads no property %s; it reads %s\n",
+                         entryName.c_str(), name.c_str(), list.c_str());
+        }
+    }
+    std::fflush(stderr);
+}
+
 } // namespace
 
-int tryEntry(const Text& dllPath, const Text& entryName, const std::vector<Text>& assignments) {
-    std::vector<std::pair<Text, Text>> properties;
-    for (const Text& assignment : assignments) {
-        const std::size_t equals = assignment.find('=');
-        if (equals == 0 || equals == Text::npos) {
-            return usageError("--msi takes properties as NAME=VALUE, not \"" + assignment + "\"");
+std::optional<EntryReads> entryReads(const Text& entryName) {
+    const std::size_t prefixLength = std::strlen(entryPrefix);
+    if (entryName.compare(0, prefixLength, entryPrefix) != 0) {
+        return std::nullopt;
+    }
+    const ExportDescription* action = findExport(exportPrefix + entryName.substr(prefixLength));
+    if (action == nullptr || action->kind == ExportKind::IdentityFunction) {
+        return std::nullopt;
+    }
+    EntryReads reads{action, {}};
+    const Text stem = upperCase(entryName) + "_";
+    for (std::size_t i = 0; i < action->argumentCount; ++i) {
+        reads.properties.push_back(stem + upperCase(action->arguments[i].name));
+    }
+    reads.properties.push_back(stem + "FAILONZERO");
+    for (const char* waiting : waitingActions) {
+        if (std::strcmp(action->name, waiting) == 0) {
+            reads.properties.push_back(stem + "FAILONEXITCODE");
+        }
+    }
+    return reads;
+}
+
+int tryEntry(const Text& dllPath, const Text& entryName,
+             const std::vector<std::wstring>& assignments) {
+    std::vector<std::pair<std::wstring, std::wstring>> properties;
+    for (const std::wstring& assignment : assignments) {
+        const std::size_t equals = assignment.find(L'=');
+        if (equals == 0 || equals == std::wstring::npos) {
+            return usageError("--msi takes properties as NAME=VALUE, not \"" +
+                              ansiWord(assignment) + "\"");
         }
         properties.emplace_back(assignment.substr(0, equals), assignment.substr(equals + 1));
     }
@@ -266,8 +326,10 @@ int tryEntry(const Text& dllPath, const Text& entryName, const std::vector<Text>
     const Entry entry = exportOf<Entry>(library.get(), entryName.c_str());
     if (entry == nullptr) {
         return usageError(dllPath + " has no entry " + entryName +
-                          "; the entries are named Msi<Action>, such as MsiCheckForQLMK");
+                          "; the entries are named Vmsi<Action>, such as VmsiCheckForQLMK "
+                          "(vmsi-run --msi --list shows them)");
     }
+    warnOfUnreadProperties(entryName, properties);
 
     const TemporaryFile package;
     if (package.path().empty()) {
@@ -289,9 +351,9 @@ int tryEntry(const Text& dllPath, const Text& entryName, const std::vector<Text>
     }
     for (const auto& [name, value] : properties) {
         if (const UINT status =
-                installer.MsiSetPropertyA(session.get(), name.c_str(), value.c_str());
+                installer.MsiSetPropertyW(session.get(), name.c_str(), value.c_str());
             status != ERROR_SUCCESS) {
-            return usageError("cannot set the property " + name + " (error " +
+            return usageError("cannot set the property " + ansiWord(name) + " (error " +
                               std::to_string(status) + ")");
         }
     }

@@ -5,6 +5,9 @@
 #include "handles.h"
 #include "text.h"
 
+#include <string>
+#include <vector>
+
 namespace vmsi::runner {
 
 // The exit status of a usage error, and of a library that cannot be run.
@@ -19,5 +22,18 @@ Text besideThisProgram(const Text& fileName);
 // The library at the path, loaded; or none, after a usage error that says
 // why and what to do about it.
 LoadedModule loadLibraryToRun(const Text& path);
+
+// The library at the path mapped for reading alone, its code never run, so
+// that one of the other bitness can be read too; or none, after a usage
+// error.
+LoadedModule mapLibraryToRead(const Text& path);
+
+// The names in the export directory of a library that mapLibraryToRead
+// mapped, in its order (by name).
+std::vector<Text> exportedNames(HMODULE mapped);
+
+// A word of the command line in the system ANSI code page, converted as the
+// system converts a program's command line for its 8-bit form.
+Text ansiWord(const std::wstring& word);
 
 } // namespace vmsi::runner

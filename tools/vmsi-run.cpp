@@ -6,7 +6,8 @@
 //
 //   vmsi-run [--dll PATH] [--] EXPORT [ARG...]
 //   vmsi-run --msi [--dll PATH] [--] ENTRY [NAME=VALUE...]
-//   vmsi-run --list | --help | --version
+//   vmsi-run [--msi] [--dll PATH] --list | --version
+//   vmsi-run --help
 //
 // Exit status: 0 when the action returned 1 (the entry ERROR_SUCCESS), 1 when
 // it returned 0 (the entry any other code), 2 on a usage error.
@@ -41,18 +42,37 @@ constexpr char unwrittenByte = '\xA5';
 
 using Identity = void(__stdcall*)(std::string& path, std::string& version);
 
+// A word of the command line as the system holds it, in UTF-16, and in the
+// ANSI code page, as the plain exports take their texts.
+struct Word {
+    std::wstring wide;
+    std::string text;
+};
+
 // One word after the export's or entry's name.
 struct ArgumentWord {
-    std::string text;
+    Word word;
     bool isNull; // the word --null, before any --
 };
 
-// What the command line asks for, but for the options that stand alone.
+// What the library is read for instead of being run.
+enum class Report { none, list, version };
+
+// What the command line asks for, but for --help.
 struct Command {
     bool tryEntry = false; // --msi
     std::string dllPath;   // empty: the library beside this program
+    Report report = Report::none;
     std::string name;
     std::vector<ArgumentWord> arguments;
+
+    // The library named by --dll, else the one beside this program that the
+    // export or entry is run from.
+    std::string libraryPath() const {
+        return !dllPath.empty() ? dllPath
+               : tryEntry       ? runner::besideThisProgram("VardoMSICustomActionsMsi.dll")
+                                : runner::besideThisProgram("VardoMSICustomActionsTrace.dll");
+    }
 };
 
 std::string argumentList(const ExportDescription& description) {
@@ -69,8 +89,10 @@ void printHelp() {
     std::printf(
         "usage: vmsi-run [--dll PATH] [--] EXPORT [ARG...]\n"
         "       vmsi-run --msi [--dll PATH] [--] ENTRY [NAME=VALUE...]\n"
-        "       vmsi-run --list      every export with its arguments\n"
-        "       vmsi-run --version   this program's version\n"
+        "       vmsi-run [--msi] [--dll PATH] --list     the library's exports: the arguments\n"
+        "                                                of each, the properties of each entry\n"
+        "       vmsi-run [--msi] [--dll PATH] --version  this program's version and the\n"
+        "                                                library's\n"
         "       vmsi-run --help      this text\n"
         "\n"
         "Loads the trace variant of the library beside this program (or the DLL named\n"
@@ -92,7 +114,9 @@ void printHelp() {
         "standard error, then on standard output the result properties that are set\n"
         "(<ENTRY>_RESULT, the texts handed back, <ENTRY>_EXITCODE) and \"return: \"\n"
         "with the code the entry returned. The entry runs immediate: a deferred\n"
-        "entry's CustomActionData cannot be tried this way.\n"
+        "entry's CustomActionData cannot be tried this way. The properties are set in\n"
+        "UTF-16, as the command line gives them and as a package sets them; one that\n"
+        "the entry does not read is set after a warning naming those it reads.\n"
         "\n"
         "Exit status with --msi: 0 when the entry returned ERROR_SUCCESS (0), 1 when\n"
         "it returned any other code (ERROR_INSTALL_FAILURE, 1603, when it fails the\n"
@@ -100,61 +124,66 @@ void printHelp() {
         "\n"
         "examples:\n"
         "  vmsi-run VMSI_LaunchWait \"C:\\Program Files\\Tool\" tool.exe \"/quiet /log x.txt\"\n"
-        "  vmsi-run --msi MsiCheckForQLMK MSICHECKFORQLMK_VERSION=4 "
-        "MSICHECKFORQLMK_FAILONZERO=1\n");
+        "  vmsi-run --msi VmsiCheckForQLMK VMSICHECKFORQLMK_VERSION=4 "
+        "VMSICHECKFORQLMK_FAILONZERO=1\n");
 }
 
-void printList() {
-    for (const ExportDescription& description : exportTable) {
-        std::printf("%s", description.name);
-        if (description.argumentCount > 0) {
-            std::printf(" %s", argumentList(description).c_str());
-        }
-        std::printf("\n    %s\n", description.summary);
+// Every export of the library, read from its export directory: an action's
+// arguments, an entry's properties, and what it runs; other names alone.
+int printList(const std::string& libraryPath) {
+    const LoadedModule library = runner::mapLibraryToRead(libraryPath);
+    if (!library) {
+        return exitUsage;
     }
+    for (const std::string& name : runner::exportedNames(library.get())) {
+        std::printf("%s", name.c_str());
+        if (const ExportDescription* action = findExport(name)) {
+            if (action->argumentCount > 0) {
+                std::printf(" %s", argumentList(*action).c_str());
+            }
+            std::printf("\n    %s", action->summary);
+        } else if (const std::optional<runner::EntryReads> entry = runner::entryReads(name)) {
+            for (const std::string& property : entry->properties) {
+                std::printf(" %s", property.c_str());
+            }
+            std::printf("\n    entry of %s: %s", entry->action->name, entry->action->summary);
+        }
+        std::printf("\n");
+    }
+    return 0;
 }
 
-void printVersion() {
+// This program's version, then the library's, each from its version
+// resource.
+int printVersion(const std::string& libraryPath) {
     std::printf("vmsi-run %s\n", readModuleIdentity(nullptr).version.c_str());
-}
-
-// --help, --list and --version stand alone.
-const struct StandAloneOption {
-    const char* word;
-    void (*print)();
-} standAloneOptions[] = {
-    {"--help", printHelp}, {"-h", printHelp}, {"--list", printList}, {"--version", printVersion}};
-
-const StandAloneOption* findStandAloneOption(const std::string& word) {
-    for (const StandAloneOption& option : standAloneOptions) {
-        if (word == option.word) {
-            return &option;
-        }
+    std::fflush(stdout);
+    const LoadedModule library = runner::mapLibraryToRead(libraryPath);
+    if (!library) {
+        return exitUsage;
     }
-    return nullptr;
+    const std::string version = readModuleIdentity(library.get()).version;
+    std::printf("library %s: %s\n", version.empty() ? "(no version resource)" : version.c_str(),
+                libraryPath.c_str());
+    return 0;
 }
 
 int standsAlone(const std::string& word) {
     return usageError(word + " takes nothing else: vmsi-run " + word);
 }
 
-// The exit status when the first word is an option that stands alone,
-// nothing when it is none.
-std::optional<int> runStandAloneOption(const std::vector<std::string>& words) {
-    const StandAloneOption* option = words.empty() ? nullptr : findStandAloneOption(words[0]);
-    if (option == nullptr) {
-        return std::nullopt;
-    }
-    if (words.size() > 1) {
-        return standsAlone(words[0]);
-    }
-    option->print();
-    return 0;
+bool isHelp(const std::string& word) {
+    return word == "--help" || word == "-h";
 }
 
-// The options, then the name, then its arguments; after --, no word is an
-// option or --null. Nothing, after a usage error, when the words do not fit.
-std::optional<Command> readCommand(const std::vector<std::string>& words) {
+// The options, then either --list or --version, or the name and its
+// arguments; after --, no word is an option or --null. Nothing, after a
+// usage error, when the words do not fit.
+std::optional<Command> readCommand(const std::vector<Word>& given) {
+    std::vector<std::string> words;
+    for (const Word& word : given) {
+        words.push_back(word.text);
+    }
     Command command;
     bool literal = false;
     std::size_t at = 0;
@@ -169,8 +198,11 @@ std::optional<Command> readCommand(const std::vector<std::string>& words) {
         } else if (word == "--dll") {
             usageError("--dll needs the path of a library: vmsi-run --dll PATH EXPORT ...");
             return std::nullopt;
+        } else if ((word == "--list" || word == "--version") && at == words.size()) {
+            command.report = word == "--list" ? Report::list : Report::version;
+            return command;
         } else {
-            findStandAloneOption(word) != nullptr
+            word == "--list" || word == "--version" || isHelp(word)
                 ? standsAlone(word)
                 : usageError("unknown option \"" + word + "\"; vmsi-run --help shows the options");
             return std::nullopt;
@@ -188,7 +220,7 @@ std::optional<Command> readCommand(const std::vector<std::string>& words) {
             literal = true;
             continue;
         }
-        command.arguments.push_back({words[at], !literal && words[at] == "--null"});
+        command.arguments.push_back({given[at], !literal && words[at] == "--null"});
     }
     return command;
 }
@@ -209,16 +241,16 @@ int convertArguments(const ExportDescription& action, const std::vector<Argument
         const ArgumentDescription& argument = action.arguments[i];
         if (argument.kind == ArgumentKind::Text) {
             values.push_back(given[i].isNull ? ArgumentValue::nullText()
-                                             : ArgumentValue::ofText(given[i].text));
+                                             : ArgumentValue::ofText(given[i].word.text));
             continue;
         }
         // The entry points' rule, so that a number that one of them takes
         // from a property the runner takes from its command line.
-        const std::optional<int> value = msi::parseDecimalInteger(given[i].text);
+        const std::optional<int> value = msi::parseDecimalInteger(given[i].word.text);
         if (!value) {
             return usageError(std::string(action.name) + ": " + argument.name +
                               " must be a decimal integer from -2147483648 to 2147483647, not \"" +
-                              given[i].text + "\"");
+                              given[i].word.text + "\"");
         }
         values.push_back(ArgumentValue::ofInteger(*value));
     }
@@ -260,15 +292,18 @@ int runExport(const std::string& dllPath, const ExportDescription& action,
 }
 
 int runCommand(const Command& command) {
+    if (command.report == Report::list) {
+        return printList(command.libraryPath());
+    }
+    if (command.report == Report::version) {
+        return printVersion(command.libraryPath());
+    }
     if (command.tryEntry) {
-        std::vector<std::string> assignments;
-        for (const ArgumentWord& word : command.arguments) {
-            assignments.push_back(word.text);
+        std::vector<std::wstring> assignments;
+        for (const ArgumentWord& argument : command.arguments) {
+            assignments.push_back(argument.word.wide);
         }
-        return runner::tryEntry(command.dllPath.empty()
-                                    ? runner::besideThisProgram("VardoMSICustomActionsMsi.dll")
-                                    : command.dllPath,
-                                command.name, assignments);
+        return runner::tryEntry(command.libraryPath(), command.name, assignments);
     }
     const ExportDescription* action = findExport(command.name);
     if (action == nullptr) {
@@ -277,22 +312,24 @@ int runCommand(const Command& command) {
     }
     std::vector<ArgumentValue> values;
     const int status = convertArguments(*action, command.arguments, values);
-    return status != 0 ? status
-                       : runExport(command.dllPath.empty()
-                                       ? runner::besideThisProgram("VardoMSICustomActionsTrace.dll")
-                                       : command.dllPath,
-                                   *action, values);
+    return status != 0 ? status : runExport(command.libraryPath(), *action, values);
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
+// The command line in UTF-16 (wmain, linked with -municode), so that an
+// entry's properties get each character as given: the 8-bit command line
+// would best-fit a fullwidth quote into a plain one.
+int wmain(int argc, wchar_t** argv) {
     // Lines end in a line feed alone, as the trace variant writes its own.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
-    const std::vector<std::string> words(argv + 1, argv + argc);
-    if (const std::optional<int> status = runStandAloneOption(words)) {
-        return *status;
+    std::vector<Word> words;
+    for (int i = 1; i < argc; ++i) {
+        words.push_back({argv[i], runner::ansiWord(argv[i])});
+    }
+    if (!words.empty() && isHelp(words[0].text)) {
+        return words.size() == 1 ? (printHelp(), 0) : standsAlone(words[0].text);
     }
     const std::optional<Command> command = readCommand(words);
     return command ? runCommand(*command) : exitUsage;

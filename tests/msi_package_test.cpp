@@ -2,6 +2,7 @@
 // sources written here, installed with the prefix's own msiexec, each action
 // checked by what it did, by its result properties and by its texts in the
 // verbose log.
+#include "child_processes.h"
 #include "export_table.h"
 #include "handles.h"
 #include "machine_keys.h"
@@ -344,7 +345,7 @@ TEST_F(MsiPackageTest, ANonZeroExitCodeFailsTheInstallationOnlyWhenThePackageAsk
         package.immediate("VmsiLaunchWait", {{"VMSILAUNCHWAIT_FOLDER", w("Tools")},
                                              {"VMSILAUNCHWAIT_FILENAME", "tool.exe"},
                                              {"VMSILAUNCHWAIT_PARAMETERS", "--exit=3"}});
-    const std::string tooMany = w("Tools") + ";tool.exe;;;;more";
+    const std::string tooMany = w("Tools") + ";tool.exe;;;;;more";
     const PackageCall refused = package.deferred("VmsiLaunchWait", tooMany);
     // The recorder standing in for the tool exits with the code that stands
     // in the old catalogue's place in its command line.
@@ -358,10 +359,10 @@ TEST_F(MsiPackageTest, ANonZeroExitCodeFailsTheInstallationOnlyWhenThePackageAsk
     outcome = package.install("ASK_DEFERRED=1");
     EXPECT_EQ(outcome.exitCode, installFailure);
     EXPECT_EQ(lastLine(outcome, immediate), "info: Action result: 1");
-    // The two entries that hand out an exit code take a field more.
+    // The two entries that hand out an exit code take two fields more.
     expectCall(outcome, refused, 0,
-               {"warning: CustomActionData holds 6 fields, more than the 3 arguments and the two "
-                "fail requests, the action is not run: " +
+               {"warning: CustomActionData holds 7 fields, more than the 3 arguments, the two "
+                "fail requests and the time-out, the action is not run: " +
                 tooMany},
                false);
     EXPECT_EQ(outcome.linesOf(deferred),
@@ -377,38 +378,54 @@ namespace {
 // Windows Installer's own interface answers a message with IDCANCEL once the
 // user has pressed Cancel; a silent msiexec under Wine never does. This
 // external interface handler is the stand-in for that answer: it replays
-// IDCANCEL for the first message of the kind whose text holds the mark, and
-// keeps the log lines it is shown.
+// IDCANCEL for the first message of the kind whose text holds the mark, once
+// a log line holding the second mark has been shown, and keeps the log lines
+// it is shown.
 struct ReplayedCancelAnswer {
     UINT kind;
     std::string mark;
+    std::string shownBefore = "";
     Lines lines{};
     bool answered = false;
 
     static INT WINAPI answer(void* context, UINT type, LPCSTR message) {
         auto& self = *static_cast<ReplayedCancelAnswer*>(context);
-        if ((type & 0xFF000000) == INSTALLMESSAGE_INFO) {
-            self.lines.push_back(message);
-        }
+        const std::string text = message != nullptr ? message : "";
         const bool cancel = !self.answered && (type & 0xFF000000) == self.kind &&
-                            std::string(message).find(self.mark) != std::string::npos;
+                            text.find(self.mark) != std::string::npos &&
+                            (self.shownBefore.empty() || self.shownAlready());
+        if ((type & 0xFF000000) == INSTALLMESSAGE_INFO) {
+            self.lines.push_back(text);
+        }
         self.answered = self.answered || cancel;
         return cancel ? IDCANCEL : 0;
     }
+
+    bool shownAlready() const {
+        for (const std::string& line : lines) {
+            if (line.find(shownBefore) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
 };
+
+constexpr DWORD cancelAndLog = INSTALLLOGMODE_INFO | INSTALLLOGMODE_PROGRESS;
 
 } // namespace
 
 // The entries called in this process with a session of a package, as the
-// installer calls them, each message answered by the replayed Cancel.
-TEST_F(MsiPackageTest, AReplayedCancelAnswerStopsTheEntryButNotAStepUnderWay) {
+// installer calls them, each message answered by the replayed Cancel. The
+// program the entry waits for would sleep for half a minute and then leave
+// its record: one that is ended leaves none.
+TEST_F(MsiPackageTest, AReplayedCancelAnswerStopsTheEntryAndEndsTheProgramItWaitsFor) {
     TestPackage package("cancel");
     const OpenedPackage opened(package.build());
     const vmsi::LoadedModule library(
         LoadLibraryA(besideThisProgram("VardoMSICustomActionsMsi.dll").c_str()));
     const auto entry = [&](const char* name, ReplayedCancelAnswer& replay) {
-        MsiSetExternalUIA(&ReplayedCancelAnswer::answer,
-                          INSTALLLOGMODE_INFO | INSTALLLOGMODE_PROGRESS, &replay);
+        MsiSetExternalUIA(&ReplayedCancelAnswer::answer, cancelAndLog, &replay);
         const auto function = vmsi::exportOf<UINT(__stdcall*)(MSIHANDLE)>(library.get(), name);
         const UINT status = function != nullptr ? function(opened.session()) : ERROR_PROC_NOT_FOUND;
         MsiSetExternalUIA(nullptr, 0, nullptr);
@@ -416,7 +433,15 @@ TEST_F(MsiPackageTest, AReplayedCancelAnswerStopsTheEntryButNotAStepUnderWay) {
     };
     opened.setProperty("VMSILAUNCHWAIT_FOLDER", w("Tools"));
     opened.setProperty("VMSILAUNCHWAIT_FILENAME", "tool.exe");
+    opened.setProperty("VMSILAUNCHWAIT_PARAMETERS", "--sleep=30000");
     const std::string prefix = "VmsiLaunchWait: ";
+    const Lines started{prefix + "info: File to Launch: " + w("Tools\\tool.exe"),
+                        prefix + "info: Launch Params: --sleep=30000"};
+    const auto startedThen = [&](const Lines& more) {
+        Lines lines = started;
+        lines.insert(lines.end(), more.begin(), more.end());
+        return lines;
+    };
 
     // Before the action starts: the entry asks with a progress message.
     ReplayedCancelAnswer beforeStart{INSTALLMESSAGE_PROGRESS, ""};
@@ -426,16 +451,40 @@ TEST_F(MsiPackageTest, AReplayedCancelAnswerStopsTheEntryButNotAStepUnderWay) {
                      prefix + "info: Action result: 0"}));
     EXPECT_FALSE(exists("Tools\\tool.exe.record")) << "the action ran";
 
-    // Under way: the program is started and waited for all the same.
-    ReplayedCancelAnswer underWay{INSTALLMESSAGE_INFO, "File to Launch"};
-    EXPECT_EQ(entry("VmsiLaunchWait", underWay), static_cast<UINT>(ERROR_INSTALL_USEREXIT));
+    // While it waits, the entry asks the same way, and ends the program.
+    ReplayedCancelAnswer waiting{INSTALLMESSAGE_PROGRESS, "", "Launch Params"};
+    EXPECT_EQ(entry("VmsiLaunchWait", waiting), static_cast<UINT>(ERROR_INSTALL_USEREXIT));
+    EXPECT_EQ(waiting.lines,
+              startedThen({prefix + "warning: The installation is cancelled, the program was ended",
+                           prefix + "info: Action result: 0"}));
+    EXPECT_EQ(opened.property("VMSILAUNCHWAIT_EXITCODE"), "");
+    // The package's time-out, in seconds, ends it too, and fails the
+    // installation; 0 sets no limit, and anything but a number runs nothing.
+    opened.setProperty("VMSILAUNCHWAIT_TIMEOUT", "1");
+    ReplayedCancelAnswer never{INSTALLMESSAGE_PROGRESS, "never"};
+    EXPECT_EQ(entry("VmsiLaunchWait", never), static_cast<UINT>(ERROR_INSTALL_FAILURE));
+    EXPECT_EQ(never.lines, startedThen({prefix + "warning: The program did not end within the "
+                                                 "time-out of 1 s and was ended; the "
+                                                 "installation fails",
+                                        prefix + "info: Action result: 0"}));
+    opened.setProperty("VMSILAUNCHWAIT_TIMEOUT", "-1");
+    never.lines.clear();
+    EXPECT_EQ(entry("VmsiLaunchWait", never), static_cast<UINT>(ERROR_SUCCESS));
+    EXPECT_EQ(never.lines, (Lines{prefix + "warning: Property VMSILAUNCHWAIT_TIMEOUT is not a "
+                                           "number of seconds, the action is not run: -1",
+                                  prefix + "info: Action result: 0"}));
+    EXPECT_FALSE(exists("Tools\\tool.exe.record")) << "a program was not ended";
+    EXPECT_TRUE(noneRunningWithin("tool.exe", 5000));
+
+    // An action that waits for nothing finishes its step.
+    opened.setProperty("VMSICHECKFORQLMK_VERSION", "5");
+    ReplayedCancelAnswer underWay{INSTALLMESSAGE_INFO, "installed"};
+    EXPECT_EQ(entry("VmsiCheckForQLMK", underWay), static_cast<UINT>(ERROR_INSTALL_USEREXIT));
     EXPECT_EQ(
         underWay.lines,
-        (Lines{prefix + "info: File to Launch: " + w("Tools\\tool.exe"),
-               prefix + "info: Launch Params: ", prefix + "info: Exit code: 0",
-               prefix + "info: Action result: 1",
-               prefix + "warning: The installation is cancelled, the action finished first"}));
-    EXPECT_TRUE(exists("Tools\\tool.exe.record"));
+        (Lines{"VmsiCheckForQLMK: info: 5.0.2installed", "VmsiCheckForQLMK: info: Action result: 1",
+               "VmsiCheckForQLMK: warning: The installation is cancelled, the action "
+               "finished first"}));
 
     // The data entry has set the data when it learns of the cancel.
     opened.setProperty("VmsiSetCustomActionData_Request", "Later;VMSILAUNCHWAIT_FILENAME");
@@ -606,11 +655,12 @@ TEST_F(MsiPackageTest, EveryActionOfTheIncludeRunsInAPackageThatTakesIt) {
             privateValues.emplace_back(entry + "_FailOnZero", "0");
             if (exitCode) {
                 privateValues.emplace_back(entry + "_FailOnExitCode", "0");
+                privateValues.emplace_back(entry + "_Timeout", "0");
             }
             calls.push_back(package.includedDeferred(entry, privateValues));
             dataCalls.push_back({{calls.back().id + ".Data", "VmsiSetCustomActionData"},
                                  "info: CustomActionData of " + calls.back().id + ": " + data +
-                                     (exitCode ? "0;0" : "0")});
+                                     (exitCode ? "0;0;0" : "0")});
         }
     }
 
@@ -625,6 +675,50 @@ TEST_F(MsiPackageTest, EveryActionOfTheIncludeRunsInAPackageThatTakesIt) {
     EXPECT_EQ(outcome.property("VMSICHECKFORQLMKDB_DATABASEPATH"), catalogue(isX86(target)));
     EXPECT_EQ(outcome.property("VMSICHECKFORQLMK_VERSIONTEXT"), versionText(isX86(target)));
     EXPECT_EQ(outcome.property("VMSILAUNCHWAIT_EXITCODE"), "0");
+}
+
+// The deferred forms of the include that wait for a program, in real
+// installations. A cancel while the form waits ends the program and the
+// installation (the installation runs in this process, its messages shown to
+// the replayed Cancel); the time-out, the field after the exit-code fail
+// request, ends it and fails the installation (msiexec).
+TEST_F(MsiPackageTest, ACancelOrTheTimeOutEndsTheProgramADeferredFormWaitsFor) {
+    const PackageTarget x64 = packageTargets().back();
+    TestPackage cancelled("deferred-cancel", x64, PackageActions::FromInclude);
+    const PackageCall wait = cancelled.includedDeferred(
+        "VmsiLaunchWait", {{"VmsiLaunchWait_Folder", w("Tools")},
+                           {"VmsiLaunchWait_FileName", "tool.exe"},
+                           {"VmsiLaunchWait_Parameters", "--sleep=30000"}});
+    ReplayedCancelAnswer waiting{INSTALLMESSAGE_PROGRESS, "", "Launch Params"};
+    InstallOutcome outcome =
+        cancelled.installAnswering(&ReplayedCancelAnswer::answer, &waiting, cancelAndLog);
+    EXPECT_EQ(outcome.exitCode, static_cast<DWORD>(ERROR_INSTALL_USEREXIT)) << outcome.log;
+    EXPECT_EQ(outcome.linesOf(wait),
+              (Lines{"info: File to Launch: " + w("Tools\\tool.exe"),
+                     "info: Launch Params: --sleep=30000",
+                     "warning: The installation is cancelled, the program was ended",
+                     "info: Action result: 0"}));
+
+    TestPackage timedOut("deferred-time-out", x64, PackageActions::FromInclude);
+    // The recorder standing in for the tool sleeps as the old catalogue's
+    // place in its command line asks.
+    const PackageCall conversion = timedOut.includedDeferred(
+        "VmsiLaunchDbMigrate", {{"VmsiLaunchDbMigrate_ToolFolder", w("Tools")},
+                                {"VmsiLaunchDbMigrate_OldCatalogue", "--sleep=30000"},
+                                {"VmsiLaunchDbMigrate_NewFolder", w("New")},
+                                {"VmsiLaunchDbMigrate_NewFileName", "pcdb.mdb"},
+                                {"VmsiLaunchDbMigrate_Timeout", "1"}});
+    outcome = timedOut.install();
+    EXPECT_EQ(outcome.exitCode, installFailure) << outcome.log;
+    EXPECT_EQ(
+        outcome.linesOf(conversion),
+        (Lines{"info: File to Launch: " + w("Tools\\DbMigrate.exe"),
+               "info: Launch Params:  -i -o \"--sleep=30000\" -n \"" + w("New\\pcdb.mdb") + "\"",
+               "warning: The program did not end within the time-out of 1 s and was "
+               "ended; the installation fails",
+               "info: Action result: 0"}));
+    EXPECT_FALSE(exists("Tools\\tool.exe.record")) << "a program was not ended";
+    EXPECT_FALSE(exists("Tools\\DbMigrate.exe.record")) << "a program was not ended";
 }
 
 // The package of docs/msi.md, as it stands there, built for x86 as the guide

@@ -263,6 +263,32 @@ InstallOutcome TestPackage::installSource(const Text& source,
     return outcome;
 }
 
+InstallOutcome TestPackage::installAnswering(INSTALLUI_HANDLERA handler, void* context,
+                                             DWORD filter) {
+    const Text log = folder_ / (name_ + ".log");
+    InstallOutcome outcome;
+    const Text source = composedSource();
+    const Text package = buildSource(source);
+    if (package.empty()) {
+        return outcome;
+    }
+    removeEarlierInstallations(source);
+    DeleteFileA(log.c_str());
+    // What msiexec /qn /l*v sets up before it installs.
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    MsiEnableLogA(INSTALLLOGMODE_VERBOSE | INSTALLLOGMODE_INFO | INSTALLLOGMODE_WARNING |
+                      INSTALLLOGMODE_ERROR | INSTALLLOGMODE_USER | INSTALLLOGMODE_ACTIONSTART |
+                      INSTALLLOGMODE_ACTIONDATA | INSTALLLOGMODE_COMMONDATA |
+                      INSTALLLOGMODE_PROPERTYDUMP,
+                  log.c_str(), 0);
+    const INSTALLUI_HANDLERA previous = MsiSetExternalUIA(handler, filter, context);
+    outcome.exitCode = MsiInstallProductA(package.c_str(), "");
+    MsiSetExternalUIA(previous, 0, nullptr);
+    MsiEnableLogA(0, nullptr, 0);
+    outcome.log = readFile(log).value_or("");
+    return outcome;
+}
+
 DWORD TestPackage::uninstall() {
     return runMsiexec(widened("msiexec /x \"" + (folder_ / (name_ + ".msi")) + "\" /qn"));
 }

@@ -85,6 +85,11 @@ public:
     // the files it names beside it are put.
     InstallOutcome installSource(const Text& source, const Text& commandLineProperties = "");
     InstallOutcome installSource(const Text& source, const std::wstring& commandLineProperties);
+    // Builds the composed package and installs it in this process, as
+    // msiexec /qn /l*v would, with every message of the kinds in the filter
+    // (INSTALLLOGMODE_...) shown to the handler first ("external UI"), which
+    // may answer it: the installer's return code.
+    InstallOutcome installAnswering(INSTALLUI_HANDLERA handler, void* context, DWORD filter);
     // Removes the package last installed; msiexec's exit code.
     DWORD uninstall();
 

@@ -6,6 +6,7 @@
 #include "export_table.h"
 #include "handles.h"
 #include "machine_keys.h"
+#include "msi_handles.h"
 #include "msi_package.h"
 #include "paths.h"
 #include "scratch.h"
@@ -14,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <msi.h>
+#include <msidefs.h>
+#include <msiquery.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -584,6 +587,27 @@ bool isX86(const PackageTarget& target) {
     return target.architecture == "x86";
 }
 
+// The Type of every custom action of a built package, by its Id.
+std::map<std::string, int> customActionTypes(const std::string& packagePath) {
+    using vmsi::msi::InstallerHandle;
+    std::map<std::string, int> types;
+    InstallerHandle database;
+    InstallerHandle view;
+    if (MsiOpenDatabaseA(packagePath.c_str(), MSIDBOPEN_READONLY, database.receive()) ==
+            ERROR_SUCCESS &&
+        MsiDatabaseOpenViewA(database.get(), "SELECT `Action`, `Type` FROM `CustomAction`",
+                             view.receive()) == ERROR_SUCCESS &&
+        MsiViewExecute(view.get(), 0) == ERROR_SUCCESS) {
+        for (InstallerHandle record; MsiViewFetch(view.get(), record.receive()) == ERROR_SUCCESS;) {
+            char id[128] = {};
+            DWORD length = sizeof id;
+            MsiRecordGetStringA(record.get(), 1, id, &length);
+            types[id] = MsiRecordGetInteger(record.get(), 2);
+        }
+    }
+    return types;
+}
+
 // x86 packages, first, run the shipped 32-bit DLL in the installer's 32-bit
 // custom action server; x64 packages the 64-bit test build. Where 32-bit
 // programs run only under emulation, each 32-bit process costs about a
@@ -623,13 +647,18 @@ TEST_F(MsiPackageTest, EveryActionOfTheIncludeRunsInAPackageThatTakesIt) {
     const std::map<std::string, std::string> given = {{"VmsiCheckForQLMK_Version", "5"},
                                                       {"VmsiLaunchWait_Folder", w("Tools")},
                                                       {"VmsiLaunchWait_FileName", "tool.exe"}};
-    const std::set<std::string> deferredForms = {"VmsiLaunchWait",
-                                                 "VmsiRegister",
-                                                 "VmsiCreateDesktopShortcut",
-                                                 "VmsiRemoveDesktopShortcut",
-                                                 "VmsiLaunchDbMigrate",
-                                                 "VmsiWriteFavorites",
-                                                 "VmsiRemoveQLMKCache"};
+    // Each deferred form, and whether it runs as LocalSystem.
+    const std::multimap<std::string, std::pair<std::string, bool>> deferredForms = {
+        {"VmsiLaunchWait", {"Deferred", true}},
+        {"VmsiRegister", {"Deferred", true}},
+        {"VmsiCreateDesktopShortcut", {"Deferred", false}},
+        {"VmsiCreateDesktopShortcut", {"DeferredAllUsers", true}},
+        {"VmsiRemoveDesktopShortcut", {"Deferred", false}},
+        {"VmsiRemoveDesktopShortcut", {"DeferredAllUsers", true}},
+        {"VmsiLaunchDbMigrate", {"Deferred", true}},
+        {"VmsiWriteFavorites", {"Deferred", true}},
+        {"VmsiRemoveQLMKCache", {"Deferred", true}}};
+    std::map<std::string, bool> runsAsSystem;
     std::vector<PackageCall> calls;
     std::vector<std::pair<PackageCall, std::string>> dataCalls;
     for (const vmsi::ExportDescription& action : vmsi::exportTable) {
@@ -650,20 +679,30 @@ TEST_F(MsiPackageTest, EveryActionOfTheIncludeRunsInAPackageThatTakesIt) {
             publicValues.emplace_back(name, value);
         }
         calls.push_back(package.immediate(entry, publicValues));
-        if (deferredForms.count(entry) != 0) {
-            const bool exitCode = entry == "VmsiLaunchWait" || entry == "VmsiLaunchDbMigrate";
-            privateValues.emplace_back(entry + "_FailOnZero", "0");
-            if (exitCode) {
-                privateValues.emplace_back(entry + "_FailOnExitCode", "0");
-                privateValues.emplace_back(entry + "_Timeout", "0");
-            }
-            calls.push_back(package.includedDeferred(entry, privateValues));
+        const bool exitCode = entry == "VmsiLaunchWait" || entry == "VmsiLaunchDbMigrate";
+        privateValues.emplace_back(entry + "_FailOnZero", "0");
+        if (exitCode) {
+            privateValues.emplace_back(entry + "_FailOnExitCode", "0");
+            privateValues.emplace_back(entry + "_Timeout", "0");
+        }
+        const auto [first, last] = deferredForms.equal_range(entry);
+        for (auto form = first; form != last; ++form) {
+            calls.push_back(package.includedDeferred(entry, privateValues, form->second.first));
+            runsAsSystem[calls.back().id] = form->second.second;
             dataCalls.push_back({{calls.back().id + ".Data", "VmsiSetCustomActionData"},
                                  "info: CustomActionData of " + calls.back().id + ": " + data +
                                      (exitCode ? "0;0;0" : "0")});
         }
     }
 
+    // Deferred (in the script), and impersonated or not, as the guide says.
+    const std::map<std::string, int> types = customActionTypes(package.build());
+    for (const auto& [id, system] : runsAsSystem) {
+        const int type = types.count(id) != 0 ? types.at(id) : 0;
+        EXPECT_EQ(type & (msidbCustomActionTypeInScript | msidbCustomActionTypeNoImpersonate),
+                  msidbCustomActionTypeInScript | (system ? msidbCustomActionTypeNoImpersonate : 0))
+            << id << " has the type " << type;
+    }
     const InstallOutcome outcome = package.install();
     ASSERT_EQ(outcome.exitCode, 0u) << outcome.log;
     for (const PackageCall& call : calls) {

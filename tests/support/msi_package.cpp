@@ -175,8 +175,9 @@ PackageCall TestPackage::deferred(const Text& entry, const std::optional<Text>& 
     return call;
 }
 
-PackageCall TestPackage::includedDeferred(const Text& entry, const PropertyValues& properties) {
-    const PackageCall call{entry + "Deferred", entry};
+PackageCall TestPackage::includedDeferred(const Text& entry, const PropertyValues& properties,
+                                          const Text& form) {
+    const PackageCall call{entry + form, entry};
     for (const auto& [name, value] : properties) {
         setProperty(name, formattedLiteral(value), deferredSequence_);
     }

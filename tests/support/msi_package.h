@@ -69,8 +69,10 @@ public:
     // whose data the package sets some other way.
     PackageCall deferred(const Text& entry, const std::optional<Text>& customActionData);
     // From the include: sets the private properties (literally) and runs the
-    // entry's deferred form, after its request and its data action.
-    PackageCall includedDeferred(const Text& entry, const PropertyValues& properties);
+    // entry's deferred form (<entry><form>), after its request and its data
+    // action.
+    PackageCall includedDeferred(const Text& entry, const PropertyValues& properties,
+                                 const Text& form = "Deferred");
 
     // Builds the composed package; its path, or the empty text after a
     // failure.

@@ -208,7 +208,7 @@ Text TestPackage::composedSource() const {
 }
 
 Text TestPackage::build() {
-    return buildSource(composedSource());
+    return build(composedSource());
 }
 
 InstallOutcome TestPackage::install(const Text& commandLineProperties) {
@@ -223,7 +223,7 @@ InstallOutcome TestPackage::installSource(const Text& source, const Text& comman
     return installSource(source, widened(commandLineProperties));
 }
 
-Text TestPackage::buildSource(const Text& source) {
+Text TestPackage::build(const Text& source) {
     const Text sourcePath = folder_ / (name_ + ".wxs");
     const Text package = folder_ / (name_ + ".msi");
     const Text buildOutput = folder_ / "wixl.txt";
@@ -251,7 +251,7 @@ InstallOutcome TestPackage::installSource(const Text& source,
                                           const std::wstring& commandLineProperties) {
     const Text log = folder_ / (name_ + ".log");
     InstallOutcome outcome;
-    const Text package = buildSource(source);
+    const Text package = build(source);
     if (package.empty()) {
         return outcome;
     }
@@ -269,7 +269,7 @@ InstallOutcome TestPackage::installAnswering(INSTALLUI_HANDLERA handler, void* c
     const Text log = folder_ / (name_ + ".log");
     InstallOutcome outcome;
     const Text source = composedSource();
-    const Text package = buildSource(source);
+    const Text package = build(source);
     if (package.empty()) {
         return outcome;
     }

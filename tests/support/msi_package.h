@@ -74,9 +74,11 @@ public:
     PackageCall includedDeferred(const Text& entry, const PropertyValues& properties,
                                  const Text& form = "Deferred");
 
-    // Builds the composed package; its path, or the empty text after a
-    // failure.
+    // Builds the composed package, or a complete source in the package's
+    // folder, where the files it names beside it are put; its path, or the
+    // empty text after a failure (which the test is told of).
     Text build();
+    Text build(const Text& source);
 
     // Builds the composed package and installs it silently with a verbose
     // log; the command line may add PROPERTY=value pairs, in the ANSI code
@@ -101,7 +103,6 @@ private:
     void setProperty(const Text& name, const Text& formattedValue, int& sequence);
     void schedule(const Text& id, int& sequence);
     Text composedSource() const;
-    Text buildSource(const Text& source);
 
     Text name_;
     PackageTarget target_;

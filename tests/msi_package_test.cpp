@@ -462,20 +462,20 @@ TEST_F(MsiPackageTest, AReplayedCancelAnswerStopsTheEntryAndEndsTheProgramItWait
                            prefix + "info: Action result: 0"}));
     EXPECT_EQ(opened.property("VMSILAUNCHWAIT_EXITCODE"), "");
     // The package's time-out, in seconds, ends it too, and fails the
-    // installation; 0 sets no limit, and anything but a number runs nothing.
+    // installation; one that is not a number of seconds runs nothing.
     opened.setProperty("VMSILAUNCHWAIT_TIMEOUT", "1");
-    ReplayedCancelAnswer never{INSTALLMESSAGE_PROGRESS, "never"};
-    EXPECT_EQ(entry("VmsiLaunchWait", never), static_cast<UINT>(ERROR_INSTALL_FAILURE));
-    EXPECT_EQ(never.lines, startedThen({prefix + "warning: The program did not end within the "
-                                                 "time-out of 1 s and was ended; the "
-                                                 "installation fails",
-                                        prefix + "info: Action result: 0"}));
+    ReplayedCancelAnswer noCancel{INSTALLMESSAGE_PROGRESS, "a text no message holds"};
+    EXPECT_EQ(entry("VmsiLaunchWait", noCancel), static_cast<UINT>(ERROR_INSTALL_FAILURE));
+    EXPECT_EQ(noCancel.lines, startedThen({prefix + "warning: The program did not end within the "
+                                                    "time-out of 1 s and was ended; the "
+                                                    "installation fails",
+                                           prefix + "info: Action result: 0"}));
     opened.setProperty("VMSILAUNCHWAIT_TIMEOUT", "-1");
-    never.lines.clear();
-    EXPECT_EQ(entry("VmsiLaunchWait", never), static_cast<UINT>(ERROR_SUCCESS));
-    EXPECT_EQ(never.lines, (Lines{prefix + "warning: Property VMSILAUNCHWAIT_TIMEOUT is not a "
-                                           "number of seconds, the action is not run: -1",
-                                  prefix + "info: Action result: 0"}));
+    noCancel.lines.clear();
+    EXPECT_EQ(entry("VmsiLaunchWait", noCancel), static_cast<UINT>(ERROR_SUCCESS));
+    EXPECT_EQ(noCancel.lines, (Lines{prefix + "warning: Property VMSILAUNCHWAIT_TIMEOUT is not a "
+                                              "number of seconds, the action is not run: -1",
+                                     prefix + "info: Action result: 0"}));
     EXPECT_FALSE(exists("Tools\\tool.exe.record")) << "a program was not ended";
     EXPECT_TRUE(noneRunningWithin("tool.exe", 5000));
 

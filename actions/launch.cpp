@@ -26,6 +26,22 @@ Text locateLaunchTarget(HWND owner, const Text& folder, const Text& fileName,
     return path;
 }
 
+// Waits until the program has ended by itself, or until the policy asks to
+// end it: then ends it. True when it ended by itself.
+bool waitForTheProgram(HANDLE process, WaitPolicy* policy) {
+    if (policy == nullptr) {
+        WaitForSingleObject(process, INFINITE);
+        return true;
+    }
+    while (WaitForSingleObject(process, waitPolicyInterval) == WAIT_TIMEOUT) {
+        if (policy->endsTheProgram()) {
+            endProgram(process);
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 int launchThroughShell(HWND owner, const Text& folder, const Text& fileName,
@@ -41,7 +57,7 @@ int launchThroughShell(HWND owner, const Text& folder, const Text& fileName,
 }
 
 int launchAndWait(HWND owner, const Text& folder, const Text& fileName, const Text& parameters,
-                  LaunchRequest request, ExitCode* exitCode) {
+                  LaunchRequest request, ExitCode* exitCode, WaitPolicy* waitPolicy) {
     const Text path = locateLaunchTarget(owner, folder, fileName, parameters, request);
     if (path.empty()) {
         return 0;
@@ -54,7 +70,9 @@ int launchAndWait(HWND owner, const Text& folder, const Text& fileName, const Te
         reportWarning(owner, "CreateProcess failed.");
         return 0;
     }
-    WaitForSingleObject(process->process.get(), INFINITE);
+    if (!waitForTheProgram(process->process.get(), waitPolicy)) {
+        return 0;
+    }
     DWORD code = 0;
     if (exitCode != nullptr && GetExitCodeProcess(process->process.get(), &code)) {
         *exitCode = code;

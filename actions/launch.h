@@ -23,7 +23,27 @@ enum class LaunchRequest { Start, RefuseAsMissing };
 // Installer entry points hand it to the package.
 using ExitCode = std::optional<DWORD>;
 
+// The longest an action that waits for a program it started goes without
+// asking its wait policy: the installer expects a custom action to answer
+// a cancel within about half a second.
+constexpr DWORD waitPolicyInterval = 250;
+
+// What a caller asks while an action waits for the program it started. The
+// Windows Installer entries ask the installer whether the user has
+// cancelled, and end a program that runs longer than the package allows;
+// the exports give none and wait as long as the program runs.
+class WaitPolicy {
+public:
+    virtual ~WaitPolicy() = default;
+    // Asked at least every waitPolicyInterval milliseconds while the program
+    // runs; true ends it, and the action gives 0.
+    virtual bool endsTheProgram() { return false; }
+};
+
+// Without a wait policy, waits as long as the program runs. With one, a
+// program that the policy ends gives 0 and no exit code.
 int launchAndWait(HWND owner, const Text& folder, const Text& fileName, const Text& parameters,
-                  LaunchRequest request = LaunchRequest::Start, ExitCode* exitCode = nullptr);
+                  LaunchRequest request = LaunchRequest::Start, ExitCode* exitCode = nullptr,
+                  WaitPolicy* waitPolicy = nullptr);
 
 } // namespace vmsi

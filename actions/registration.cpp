@@ -38,6 +38,26 @@ Text expandedReferences(const Text& text) {
     }
 }
 
+// As WinExec does: until the tool first waits for input, ends, or 30 seconds
+// have passed; with a policy, in slices, asking it between them. True unless
+// the policy asked to end the tool, and it was ended.
+bool waitUntilIdle(HANDLE tool, InputIdleWait waitForInputIdle, WaitPolicy* policy) {
+    if (policy == nullptr) {
+        waitForInputIdle(tool, inputIdleTimeout);
+        return true;
+    }
+    for (DWORD waited = 0; waited < inputIdleTimeout; waited += waitPolicyInterval) {
+        if (waitForInputIdle(tool, waitPolicyInterval) != WAIT_TIMEOUT) {
+            return true;
+        }
+        if (policy->endsTheProgram()) {
+            endProgram(tool);
+            return false;
+        }
+    }
+    return true;
+}
+
 // A path that lies wholly inside one pair of double quotes, without them;
 // any other text as it is.
 Text withoutEnclosingQuotes(const Text& text) {
@@ -51,7 +71,7 @@ Text withoutEnclosingQuotes(const Text& text) {
 } // namespace
 
 int registerComponent(HWND owner, const Text& options, const Text& folder, const Text& fileName,
-                      InputIdleWait waitForInputIdle) {
+                      InputIdleWait waitForInputIdle, WaitPolicy* waitPolicy) {
     const Text componentPath = joinPath(folder, fileName);
     const Text commandLine = registrationCommandLine(options, componentPath);
     reportInformation(owner, "Commandline to Register: " + commandLine);
@@ -75,12 +95,10 @@ int registerComponent(HWND owner, const Text& options, const Text& folder, const
         reportWarning(owner, "CreateProcess failed.");
         return 0;
     }
-    // As WinExec does: until the tool first waits for input, ends, or 30
-    // seconds have passed. A silent regsvr32 never waits for input, so it has
-    // done its work by the time the package goes on to use the component.
-    // What the wait and the tool give is not examined.
-    waitForInputIdle(tool->process.get(), inputIdleTimeout);
-    return 1;
+    // A silent regsvr32 never waits for input, so it has done its work by
+    // the time the package goes on to use the component. What the wait and
+    // the tool give is not examined.
+    return waitUntilIdle(tool->process.get(), waitForInputIdle, waitPolicy) ? 1 : 0;
 }
 
 int checkIfAppInstalled(HWND owner, const Text& programName) {

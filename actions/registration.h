@@ -2,6 +2,7 @@
 // whether a program is registered under App Paths.
 #pragma once
 
+#include "launch.h"
 #include "text.h"
 
 #include <windows.h>
@@ -12,8 +13,11 @@ namespace vmsi {
 // it answers at once, so tests give a stand-in that answers as Windows does.
 using InputIdleWait = DWORD(WINAPI*)(HANDLE process, DWORD milliseconds);
 
+// The wait policy, when one is given, is asked while the tool is awaited and
+// may end it: the action then gives 0 (launch.h).
 int registerComponent(HWND owner, const Text& options, const Text& folder, const Text& fileName,
-                      InputIdleWait waitForInputIdle = WaitForInputIdle);
+                      InputIdleWait waitForInputIdle = WaitForInputIdle,
+                      WaitPolicy* waitPolicy = nullptr);
 
 int checkIfAppInstalled(HWND owner, const Text& programName);
 

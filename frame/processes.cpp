@@ -29,4 +29,14 @@ std::optional<ProcessInformation> startProcess(const Text& programPath, const Te
     return ProcessInformation(created);
 }
 
+void endProgram(HANDLE process) {
+    // Termination is asynchronous: the handle is signalled once the process
+    // has gone. It fails when the program has just ended by itself.
+    constexpr UINT endedByTheAction = 1;
+    constexpr DWORD goneWithin = 5000;
+    if (TerminateProcess(process, endedByTheAction)) {
+        WaitForSingleObject(process, goneWithin);
+    }
+}
+
 } // namespace vmsi

@@ -20,4 +20,8 @@ constexpr int showAsTheProgramChooses = -1;
 std::optional<ProcessInformation> startProcess(const Text& programPath, const Text& commandLine,
                                                int showCommand = showAsTheProgramChooses);
 
+// Ends a program that startProcess started (the process alone, not what it
+// started in turn) and waits, a few seconds at most, until it has gone.
+void endProgram(HANDLE process);
+
 } // namespace vmsi

@@ -8,7 +8,8 @@
 namespace vmsi {
 
 int convertCatalogue(HWND owner, const Text& toolFolder, const Text& oldCatalogue,
-                     const Text& newFolder, const Text& newFileName, ExitCode* exitCode) {
+                     const Text& newFolder, const Text& newFileName, ExitCode* exitCode,
+                     WaitPolicy* waitPolicy) {
     const Text parameters =
         catalogueConversionParameters(oldCatalogue, newFolder, newFileName, isAnsiLeadByte);
     // A double quote names no file, and inside the command line it would end
@@ -21,7 +22,7 @@ int convertCatalogue(HWND owner, const Text& toolFolder, const Text& oldCatalogu
     // and reporting are all its work.
     return launchAndWait(owner, toolFolder, "DbMigrate.exe", parameters,
                          holdsQuote ? LaunchRequest::RefuseAsMissing : LaunchRequest::Start,
-                         exitCode) != 0
+                         exitCode, waitPolicy) != 0
                ? 1
                : 0;
 }

@@ -79,6 +79,19 @@ public:
             texts.push_back(std::move(argument.text));
             integers.push_back(value);
         }
+        if (timeoutRequest_ && !timeoutRequest_->text.empty()) {
+            const std::optional<int> seconds = parseDecimalInteger(timeoutRequest_->text);
+            if (!seconds || *seconds < 0) {
+                reportWarning(nullptr, timeoutRequest_->source +
+                                           " is not a number of seconds, the action is not run: " +
+                                           timeoutRequest_->text);
+                return std::nullopt;
+            }
+            // 0 sets no limit.
+            if (*seconds > 0) {
+                timeoutSeconds_ = static_cast<DWORD>(*seconds);
+            }
+        }
         return Arguments(std::move(texts), std::move(integers));
     }
 
@@ -103,6 +116,9 @@ public:
     // fail the installation; null when there is none.
     const GivenArgument* zeroRequest() const { return asking(zeroRequest_); }
     const GivenArgument* exitCodeRequest() const { return asking(exitCodeRequest_); }
+    // How long the program the action starts may run; none: as long as it
+    // runs.
+    std::optional<DWORD> timeoutSeconds() const { return timeoutSeconds_; }
 
 private:
     static const GivenArgument* asking(const std::optional<GivenArgument>& request) {
@@ -119,7 +135,8 @@ private:
         if (entry_.handsOutExitCode) {
             exitCodeRequest_ =
                 exactProperty(session_, propertyStem_ + "FAILONEXITCODE", actionNotRun);
-            if (!exitCodeRequest_) {
+            timeoutRequest_ = exactProperty(session_, propertyStem_ + "TIMEOUT", actionNotRun);
+            if (!exitCodeRequest_ || !timeoutRequest_) {
                 return std::nullopt;
             }
         }
@@ -150,14 +167,18 @@ private:
                                        data);
             return std::nullopt;
         }
+        // After the arguments: the fail request, then for the actions that
+        // wait for a program the exit-code fail request and the time-out.
         const std::size_t count = action_.argumentCount;
-        const std::size_t requests = entry_.handsOutExitCode ? 2 : 1;
+        const std::size_t requests = entry_.handsOutExitCode ? 3 : 1;
         if (fields->size() > count + requests) {
-            reportWarning(nullptr, "CustomActionData holds " + std::to_string(fields->size()) +
-                                       " fields, more than the " + std::to_string(count) +
-                                       (requests == 1 ? " arguments and the fail request"
-                                                      : " arguments and the two fail requests") +
-                                       ", the action is not run: " + data);
+            reportWarning(nullptr,
+                          "CustomActionData holds " + std::to_string(fields->size()) +
+                              " fields, more than the " + std::to_string(count) +
+                              (requests == 1
+                                   ? " arguments and the fail request"
+                                   : " arguments, the two fail requests and the time-out") +
+                              ", the action is not run: " + data);
             return std::nullopt;
         }
         fields->resize(count + requests);
@@ -167,8 +188,9 @@ private:
                 {std::move((*fields)[i]), "CustomActionData field " + std::to_string(i + 1)});
         }
         zeroRequest_ = std::move(given[count]);
-        if (requests == 2) {
+        if (requests == 3) {
             exitCodeRequest_ = std::move(given[count + 1]);
+            timeoutRequest_ = std::move(given[count + 2]);
         }
         given.resize(count);
         return given;
@@ -181,6 +203,40 @@ private:
     const bool fromScript_;
     std::optional<GivenArgument> zeroRequest_;
     std::optional<GivenArgument> exitCodeRequest_;
+    std::optional<GivenArgument> timeoutRequest_;
+    std::optional<DWORD> timeoutSeconds_;
+};
+
+// While the action waits for a program it started: asks the installer
+// whether the user has cancelled, with the progress message that moves
+// nothing, and ends the program once the user has, or once it has run for
+// the package's time-out. Remembers why it ended one.
+class EntryWait final : public WaitPolicy {
+public:
+    enum class Ending { None, Cancelled, TimedOut };
+
+    EntryWait(Session& session, std::optional<DWORD> timeoutSeconds)
+        : session_(session), timeoutSeconds_(timeoutSeconds), started_(GetTickCount64()) {}
+
+    bool endsTheProgram() override {
+        session_.askWhetherCancelled();
+        if (session_.cancelled()) {
+            ending_ = Ending::Cancelled;
+        } else if (timeoutSeconds_ &&
+                   GetTickCount64() - started_ >= ULONGLONG{*timeoutSeconds_} * 1000) {
+            ending_ = Ending::TimedOut;
+        }
+        return ending_ != Ending::None;
+    }
+
+    Ending ending() const { return ending_; }
+    std::optional<DWORD> timeoutSeconds() const { return timeoutSeconds_; }
+
+private:
+    Session& session_;
+    const std::optional<DWORD> timeoutSeconds_;
+    const ULONGLONG started_;
+    Ending ending_ = Ending::None;
 };
 
 } // namespace
@@ -195,14 +251,22 @@ UINT runEntry(MSIHANDLE handle, const EntryDescription& entry, ActionCall call) 
     bool ran = false;
     ActionOutput output;
     const std::optional<Arguments> arguments = run.readArguments();
+    EntryWait wait(session, run.timeoutSeconds());
     if (arguments) {
         session.askWhetherCancelled();
         if (session.cancelled()) {
             reportWarning(nullptr, "The installation is cancelled, the action is not run");
         } else {
-            result = call(*arguments, output);
+            result = call(*arguments, output, wait);
             ran = true;
         }
+    }
+    if (wait.ending() == EntryWait::Ending::Cancelled) {
+        reportWarning(nullptr, "The installation is cancelled, the program was ended");
+    } else if (wait.ending() == EntryWait::Ending::TimedOut) {
+        reportWarning(nullptr, "The program did not end within the time-out of " +
+                                   std::to_string(*wait.timeoutSeconds()) +
+                                   " s and was ended; the installation fails");
     }
     if (output.exitCode) {
         reportInformation(nullptr, "Exit code: " + std::to_string(*output.exitCode));
@@ -210,12 +274,16 @@ UINT runEntry(MSIHANDLE handle, const EntryDescription& entry, ActionCall call) 
     run.publishResult(result, output);
     reportInformation(nullptr, "Action result: " + std::to_string(result));
     // The actions are short and have nothing to roll back: one under way
-    // when the user cancels finishes, and the installation stops after it.
+    // when the user cancels finishes, and the installation stops after it;
+    // a program it waits for, which may never end, is ended.
     if (session.cancelled()) {
-        if (ran) {
+        if (ran && wait.ending() != EntryWait::Ending::Cancelled) {
             reportWarning(nullptr, "The installation is cancelled, the action finished first");
         }
         return ERROR_INSTALL_USEREXIT;
+    }
+    if (wait.ending() == EntryWait::Ending::TimedOut) {
+        return ERROR_INSTALL_FAILURE;
     }
     const GivenArgument* request = nullptr;
     const char* failure = nullptr;

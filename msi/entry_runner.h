@@ -37,23 +37,28 @@ struct ActionOutput {
     ExitCode exitCode;                // actions that start a program and wait for it
 };
 
-// Runs the action with null as its owner window.
-using ActionCall = int (*)(const Arguments& arguments, ActionOutput& output);
+// Runs the action with null as its owner window. An action that waits for a
+// program it started gives it the wait policy: it asks the installer about a
+// cancel, and ends the program at the package's time-out.
+using ActionCall = int (*)(const Arguments& arguments, ActionOutput& output, WaitPolicy& wait);
 
 struct EntryDescription {
     const char* name; // the export, also the stem of its property names
     const ExportDescription& action;
     const char* resultTextName; // buffer actions: the property suffix of the text handed back
     // Actions that wait for a program: the entry hands its exit code to the
-    // package and takes a second fail request, for a non-zero one.
+    // package and takes a second fail request, for a non-zero one, and a
+    // time-out in seconds.
     bool handsOutExitCode = false;
 };
 
 // ERROR_SUCCESS; ERROR_INSTALL_FAILURE when the action gave 0, or the
 // program it waited for a non-zero exit code, and the package asked for that
-// to fail the installation; ERROR_INSTALL_USEREXIT when the installer
-// answered a message of the entry with IDCANCEL. A cancel that comes before
-// the action starts keeps it from running; an action under way finishes.
+// to fail the installation, and when the program outlived the package's
+// time-out and was ended; ERROR_INSTALL_USEREXIT when the installer answered
+// a message of the entry with IDCANCEL. A cancel that comes before the
+// action starts keeps it from running; a program the action waits for is
+// ended; any other action under way finishes.
 UINT runEntry(MSIHANDLE session, const EntryDescription& entry, ActionCall call) noexcept;
 
 // The immediate entry that builds a deferred action's CustomActionData. The

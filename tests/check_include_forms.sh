@@ -8,7 +8,8 @@
 #    property and value;
 #  - each WiX 4 example of docs/msi.md (a block that names WiX 4's namespace)
 #    defines the same custom actions, properties and sequence, conditions
-#    included, as the WiX 3 example right before it.
+#    included, and the same files, shortcuts and registry values, as the
+#    WiX 3 example right before it.
 # xmllint reads every file; WiX itself is not run here (it does not run on
 # this machine): wixl builds the WiX 3 forms in the package test.
 # Usage: check_include_forms.sh SOURCE_ROOT
@@ -18,13 +19,16 @@ failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 command -v xmllint >/dev/null || { echo "FAILED: xmllint is missing (scripts/setup.sh installs libxml2-utils)"; exit 1; }
 
-# definitions FILE: one line per Binary, CustomAction, Property and Custom
-# element, sorted, its attributes by name with the schema's defaults filled
-# in: BinaryKey and BinaryRef are both "Binary", a condition is the same
-# whether it is inner text (WiX 3) or an attribute (WiX 4).
+# definitions FILE: one line per element of the kinds that both schemas
+# write alike, sorted, its attributes by name with the schema's defaults
+# filled in: BinaryKey and BinaryRef are both "Binary", a condition is the
+# same whether it is inner text (WiX 3) or an attribute (WiX 4). Elements of
+# these kinds hold no others, so each is one line of xmllint's output.
 definitions() {
     xmllint --xpath '//*[local-name()="Binary" or local-name()="CustomAction" or
-        local-name()="Property" or local-name()="Custom"]' "$1" 2>&1 |
+        local-name()="Property" or local-name()="Custom" or local-name()="File" or
+        local-name()="Shortcut" or local-name()="RemoveFolder" or
+        local-name()="RegistryValue" or local-name()="ComponentRef"]' "$1" 2>&1 |
         awk '
         function unescaped(text) {
             gsub(/&quot;/, "\"", text); gsub(/&lt;/, "<", text); gsub(/&gt;/, ">", text)

@@ -2,9 +2,11 @@
 // sources written here, installed with the prefix's own msiexec, each action
 // checked by what it did, by its result properties and by its texts in the
 // verbose log.
+#include "child_processes.h"
 #include "export_table.h"
 #include "handles.h"
 #include "machine_keys.h"
+#include "msi_handles.h"
 #include "msi_package.h"
 #include "paths.h"
 #include "scratch.h"
@@ -13,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <msi.h>
+#include <msidefs.h>
+#include <msiquery.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -344,7 +348,7 @@ TEST_F(MsiPackageTest, ANonZeroExitCodeFailsTheInstallationOnlyWhenThePackageAsk
         package.immediate("VmsiLaunchWait", {{"VMSILAUNCHWAIT_FOLDER", w("Tools")},
                                              {"VMSILAUNCHWAIT_FILENAME", "tool.exe"},
                                              {"VMSILAUNCHWAIT_PARAMETERS", "--exit=3"}});
-    const std::string tooMany = w("Tools") + ";tool.exe;;;;more";
+    const std::string tooMany = w("Tools") + ";tool.exe;;;;;more";
     const PackageCall refused = package.deferred("VmsiLaunchWait", tooMany);
     // The recorder standing in for the tool exits with the code that stands
     // in the old catalogue's place in its command line.
@@ -358,10 +362,10 @@ TEST_F(MsiPackageTest, ANonZeroExitCodeFailsTheInstallationOnlyWhenThePackageAsk
     outcome = package.install("ASK_DEFERRED=1");
     EXPECT_EQ(outcome.exitCode, installFailure);
     EXPECT_EQ(lastLine(outcome, immediate), "info: Action result: 1");
-    // The two entries that hand out an exit code take a field more.
+    // The two entries that hand out an exit code take two fields more.
     expectCall(outcome, refused, 0,
-               {"warning: CustomActionData holds 6 fields, more than the 3 arguments and the two "
-                "fail requests, the action is not run: " +
+               {"warning: CustomActionData holds 7 fields, more than the 3 arguments, the two "
+                "fail requests and the time-out, the action is not run: " +
                 tooMany},
                false);
     EXPECT_EQ(outcome.linesOf(deferred),
@@ -377,38 +381,54 @@ namespace {
 // Windows Installer's own interface answers a message with IDCANCEL once the
 // user has pressed Cancel; a silent msiexec under Wine never does. This
 // external interface handler is the stand-in for that answer: it replays
-// IDCANCEL for the first message of the kind whose text holds the mark, and
-// keeps the log lines it is shown.
+// IDCANCEL for the first message of the kind whose text holds the mark, once
+// a log line holding the second mark has been shown, and keeps the log lines
+// it is shown.
 struct ReplayedCancelAnswer {
     UINT kind;
     std::string mark;
+    std::string shownBefore = "";
     Lines lines{};
     bool answered = false;
 
     static INT WINAPI answer(void* context, UINT type, LPCSTR message) {
         auto& self = *static_cast<ReplayedCancelAnswer*>(context);
-        if ((type & 0xFF000000) == INSTALLMESSAGE_INFO) {
-            self.lines.push_back(message);
-        }
+        const std::string text = message != nullptr ? message : "";
         const bool cancel = !self.answered && (type & 0xFF000000) == self.kind &&
-                            std::string(message).find(self.mark) != std::string::npos;
+                            text.find(self.mark) != std::string::npos &&
+                            (self.shownBefore.empty() || self.shownAlready());
+        if ((type & 0xFF000000) == INSTALLMESSAGE_INFO) {
+            self.lines.push_back(text);
+        }
         self.answered = self.answered || cancel;
         return cancel ? IDCANCEL : 0;
     }
+
+    bool shownAlready() const {
+        for (const std::string& line : lines) {
+            if (line.find(shownBefore) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
 };
+
+constexpr DWORD cancelAndLog = INSTALLLOGMODE_INFO | INSTALLLOGMODE_PROGRESS;
 
 } // namespace
 
 // The entries called in this process with a session of a package, as the
-// installer calls them, each message answered by the replayed Cancel.
-TEST_F(MsiPackageTest, AReplayedCancelAnswerStopsTheEntryButNotAStepUnderWay) {
+// installer calls them, each message answered by the replayed Cancel. The
+// program the entry waits for would sleep for half a minute and then leave
+// its record: one that is ended leaves none.
+TEST_F(MsiPackageTest, AReplayedCancelAnswerStopsTheEntryAndEndsTheProgramItWaitsFor) {
     TestPackage package("cancel");
     const OpenedPackage opened(package.build());
     const vmsi::LoadedModule library(
         LoadLibraryA(besideThisProgram("VardoMSICustomActionsMsi.dll").c_str()));
     const auto entry = [&](const char* name, ReplayedCancelAnswer& replay) {
-        MsiSetExternalUIA(&ReplayedCancelAnswer::answer,
-                          INSTALLLOGMODE_INFO | INSTALLLOGMODE_PROGRESS, &replay);
+        MsiSetExternalUIA(&ReplayedCancelAnswer::answer, cancelAndLog, &replay);
         const auto function = vmsi::exportOf<UINT(__stdcall*)(MSIHANDLE)>(library.get(), name);
         const UINT status = function != nullptr ? function(opened.session()) : ERROR_PROC_NOT_FOUND;
         MsiSetExternalUIA(nullptr, 0, nullptr);
@@ -416,7 +436,15 @@ TEST_F(MsiPackageTest, AReplayedCancelAnswerStopsTheEntryButNotAStepUnderWay) {
     };
     opened.setProperty("VMSILAUNCHWAIT_FOLDER", w("Tools"));
     opened.setProperty("VMSILAUNCHWAIT_FILENAME", "tool.exe");
+    opened.setProperty("VMSILAUNCHWAIT_PARAMETERS", "--sleep=30000");
     const std::string prefix = "VmsiLaunchWait: ";
+    const Lines started{prefix + "info: File to Launch: " + w("Tools\\tool.exe"),
+                        prefix + "info: Launch Params: --sleep=30000"};
+    const auto startedThen = [&](const Lines& more) {
+        Lines lines = started;
+        lines.insert(lines.end(), more.begin(), more.end());
+        return lines;
+    };
 
     // Before the action starts: the entry asks with a progress message.
     ReplayedCancelAnswer beforeStart{INSTALLMESSAGE_PROGRESS, ""};
@@ -426,16 +454,40 @@ TEST_F(MsiPackageTest, AReplayedCancelAnswerStopsTheEntryButNotAStepUnderWay) {
                      prefix + "info: Action result: 0"}));
     EXPECT_FALSE(exists("Tools\\tool.exe.record")) << "the action ran";
 
-    // Under way: the program is started and waited for all the same.
-    ReplayedCancelAnswer underWay{INSTALLMESSAGE_INFO, "File to Launch"};
-    EXPECT_EQ(entry("VmsiLaunchWait", underWay), static_cast<UINT>(ERROR_INSTALL_USEREXIT));
+    // While it waits, the entry asks the same way, and ends the program.
+    ReplayedCancelAnswer waiting{INSTALLMESSAGE_PROGRESS, "", "Launch Params"};
+    EXPECT_EQ(entry("VmsiLaunchWait", waiting), static_cast<UINT>(ERROR_INSTALL_USEREXIT));
+    EXPECT_EQ(waiting.lines,
+              startedThen({prefix + "warning: The installation is cancelled, the program was ended",
+                           prefix + "info: Action result: 0"}));
+    EXPECT_EQ(opened.property("VMSILAUNCHWAIT_EXITCODE"), "");
+    // The package's time-out, in seconds, ends it too, and fails the
+    // installation; one that is not a number of seconds runs nothing.
+    opened.setProperty("VMSILAUNCHWAIT_TIMEOUT", "1");
+    ReplayedCancelAnswer noCancel{INSTALLMESSAGE_PROGRESS, "a text no message holds"};
+    EXPECT_EQ(entry("VmsiLaunchWait", noCancel), static_cast<UINT>(ERROR_INSTALL_FAILURE));
+    EXPECT_EQ(noCancel.lines, startedThen({prefix + "warning: The program did not end within the "
+                                                    "time-out of 1 s and was ended; the "
+                                                    "installation fails",
+                                           prefix + "info: Action result: 0"}));
+    opened.setProperty("VMSILAUNCHWAIT_TIMEOUT", "-1");
+    noCancel.lines.clear();
+    EXPECT_EQ(entry("VmsiLaunchWait", noCancel), static_cast<UINT>(ERROR_SUCCESS));
+    EXPECT_EQ(noCancel.lines, (Lines{prefix + "warning: Property VMSILAUNCHWAIT_TIMEOUT is not a "
+                                              "number of seconds, the action is not run: -1",
+                                     prefix + "info: Action result: 0"}));
+    EXPECT_FALSE(exists("Tools\\tool.exe.record")) << "a program was not ended";
+    EXPECT_TRUE(noneRunningWithin("tool.exe", 5000));
+
+    // An action that waits for nothing finishes its step.
+    opened.setProperty("VMSICHECKFORQLMK_VERSION", "5");
+    ReplayedCancelAnswer underWay{INSTALLMESSAGE_INFO, "installed"};
+    EXPECT_EQ(entry("VmsiCheckForQLMK", underWay), static_cast<UINT>(ERROR_INSTALL_USEREXIT));
     EXPECT_EQ(
         underWay.lines,
-        (Lines{prefix + "info: File to Launch: " + w("Tools\\tool.exe"),
-               prefix + "info: Launch Params: ", prefix + "info: Exit code: 0",
-               prefix + "info: Action result: 1",
-               prefix + "warning: The installation is cancelled, the action finished first"}));
-    EXPECT_TRUE(exists("Tools\\tool.exe.record"));
+        (Lines{"VmsiCheckForQLMK: info: 5.0.2installed", "VmsiCheckForQLMK: info: Action result: 1",
+               "VmsiCheckForQLMK: warning: The installation is cancelled, the action "
+               "finished first"}));
 
     // The data entry has set the data when it learns of the cancel.
     opened.setProperty("VmsiSetCustomActionData_Request", "Later;VMSILAUNCHWAIT_FILENAME");
@@ -535,6 +587,69 @@ bool isX86(const PackageTarget& target) {
     return target.architecture == "x86";
 }
 
+// The rows a query of a built package gives, each field as text (an integer
+// in decimal).
+std::vector<Lines> packageRows(const std::string& packagePath, const char* query) {
+    using vmsi::msi::InstallerHandle;
+    std::vector<Lines> rows;
+    InstallerHandle database;
+    InstallerHandle view;
+    if (MsiOpenDatabaseA(packagePath.c_str(), MSIDBOPEN_READONLY, database.receive()) !=
+            ERROR_SUCCESS ||
+        MsiDatabaseOpenViewA(database.get(), query, view.receive()) != ERROR_SUCCESS ||
+        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) {
+        ADD_FAILURE() << "cannot query " << packagePath << ": " << query;
+        return rows;
+    }
+    for (InstallerHandle record; MsiViewFetch(view.get(), record.receive()) == ERROR_SUCCESS;) {
+        Lines& row = rows.emplace_back();
+        for (UINT field = 1; field <= MsiRecordGetFieldCount(record.get()); ++field) {
+            char text[1024] = {};
+            DWORD length = sizeof text;
+            MsiRecordGetStringA(record.get(), field, text, &length);
+            row.push_back(text);
+        }
+    }
+    return rows;
+}
+
+// The Type of every custom action of a built package, by its Id.
+std::map<std::string, int> customActionTypes(const std::string& packagePath) {
+    std::map<std::string, int> types;
+    for (const Lines& row :
+         packageRows(packagePath, "SELECT `Action`, `Type` FROM `CustomAction`")) {
+        types[row.at(0)] = std::atoi(row.at(1).c_str());
+    }
+    return types;
+}
+
+// What would fail when the package runs, which wixl does not check: a DLL
+// custom action whose Binary is not in the package, or whose entry the
+// entry points' DLL does not export.
+Lines unresolvedCustomActions(const std::string& packagePath) {
+    std::set<std::string> binaries;
+    for (const Lines& row : packageRows(packagePath, "SELECT `Name` FROM `Binary`")) {
+        binaries.insert(row.at(0));
+    }
+    const vmsi::LoadedModule library(
+        LoadLibraryA(besideThisProgram("VardoMSICustomActionsMsi.dll").c_str()));
+    Lines unresolved;
+    for (const Lines& row : packageRows(
+             packagePath, "SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction`")) {
+        const int dllInBinary = msidbCustomActionTypeDll | msidbCustomActionTypeBinaryData;
+        if ((std::atoi(row.at(1).c_str()) & 0x3F) != dllInBinary) {
+            continue;
+        }
+        if (binaries.count(row.at(2)) == 0) {
+            unresolved.push_back(row.at(0) + ": no Binary " + row.at(2));
+        } else if (row.at(2) == "VardoMSICustomActionsMsi" &&
+                   vmsi::exportOf<FARPROC>(library.get(), row.at(3).c_str()) == nullptr) {
+            unresolved.push_back(row.at(0) + ": no entry " + row.at(3));
+        }
+    }
+    return unresolved;
+}
+
 // x86 packages, first, run the shipped 32-bit DLL in the installer's 32-bit
 // custom action server; x64 packages the 64-bit test build. Where 32-bit
 // programs run only under emulation, each 32-bit process costs about a
@@ -574,13 +689,18 @@ TEST_F(MsiPackageTest, EveryActionOfTheIncludeRunsInAPackageThatTakesIt) {
     const std::map<std::string, std::string> given = {{"VmsiCheckForQLMK_Version", "5"},
                                                       {"VmsiLaunchWait_Folder", w("Tools")},
                                                       {"VmsiLaunchWait_FileName", "tool.exe"}};
-    const std::set<std::string> deferredForms = {"VmsiLaunchWait",
-                                                 "VmsiRegister",
-                                                 "VmsiCreateDesktopShortcut",
-                                                 "VmsiRemoveDesktopShortcut",
-                                                 "VmsiLaunchDbMigrate",
-                                                 "VmsiWriteFavorites",
-                                                 "VmsiRemoveQLMKCache"};
+    // Each deferred form, and whether it runs as LocalSystem.
+    const std::multimap<std::string, std::pair<std::string, bool>> deferredForms = {
+        {"VmsiLaunchWait", {"Deferred", true}},
+        {"VmsiRegister", {"Deferred", true}},
+        {"VmsiCreateDesktopShortcut", {"Deferred", false}},
+        {"VmsiCreateDesktopShortcut", {"DeferredAllUsers", true}},
+        {"VmsiRemoveDesktopShortcut", {"Deferred", false}},
+        {"VmsiRemoveDesktopShortcut", {"DeferredAllUsers", true}},
+        {"VmsiLaunchDbMigrate", {"Deferred", true}},
+        {"VmsiWriteFavorites", {"Deferred", false}},
+        {"VmsiRemoveQLMKCache", {"Deferred", true}}};
+    std::map<std::string, bool> runsAsSystem;
     std::vector<PackageCall> calls;
     std::vector<std::pair<PackageCall, std::string>> dataCalls;
     for (const vmsi::ExportDescription& action : vmsi::exportTable) {
@@ -601,19 +721,30 @@ TEST_F(MsiPackageTest, EveryActionOfTheIncludeRunsInAPackageThatTakesIt) {
             publicValues.emplace_back(name, value);
         }
         calls.push_back(package.immediate(entry, publicValues));
-        if (deferredForms.count(entry) != 0) {
-            const bool exitCode = entry == "VmsiLaunchWait" || entry == "VmsiLaunchDbMigrate";
-            privateValues.emplace_back(entry + "_FailOnZero", "0");
-            if (exitCode) {
-                privateValues.emplace_back(entry + "_FailOnExitCode", "0");
-            }
-            calls.push_back(package.includedDeferred(entry, privateValues));
+        const bool exitCode = entry == "VmsiLaunchWait" || entry == "VmsiLaunchDbMigrate";
+        privateValues.emplace_back(entry + "_FailOnZero", "0");
+        if (exitCode) {
+            privateValues.emplace_back(entry + "_FailOnExitCode", "0");
+            privateValues.emplace_back(entry + "_Timeout", "0");
+        }
+        const auto [first, last] = deferredForms.equal_range(entry);
+        for (auto form = first; form != last; ++form) {
+            calls.push_back(package.includedDeferred(entry, privateValues, form->second.first));
+            runsAsSystem[calls.back().id] = form->second.second;
             dataCalls.push_back({{calls.back().id + ".Data", "VmsiSetCustomActionData"},
                                  "info: CustomActionData of " + calls.back().id + ": " + data +
-                                     (exitCode ? "0;0" : "0")});
+                                     (exitCode ? "0;0;0" : "0")});
         }
     }
 
+    // Deferred (in the script), and impersonated or not, as the guide says.
+    const std::map<std::string, int> types = customActionTypes(package.build());
+    for (const auto& [id, system] : runsAsSystem) {
+        const int type = types.count(id) != 0 ? types.at(id) : 0;
+        EXPECT_EQ(type & (msidbCustomActionTypeInScript | msidbCustomActionTypeNoImpersonate),
+                  msidbCustomActionTypeInScript | (system ? msidbCustomActionTypeNoImpersonate : 0))
+            << id << " has the type " << type;
+    }
     const InstallOutcome outcome = package.install();
     ASSERT_EQ(outcome.exitCode, 0u) << outcome.log;
     for (const PackageCall& call : calls) {
@@ -625,6 +756,106 @@ TEST_F(MsiPackageTest, EveryActionOfTheIncludeRunsInAPackageThatTakesIt) {
     EXPECT_EQ(outcome.property("VMSICHECKFORQLMKDB_DATABASEPATH"), catalogue(isX86(target)));
     EXPECT_EQ(outcome.property("VMSICHECKFORQLMK_VERSIONTEXT"), versionText(isX86(target)));
     EXPECT_EQ(outcome.property("VMSILAUNCHWAIT_EXITCODE"), "0");
+}
+
+// The deferred forms of the include that wait for a program, in real
+// installations. A cancel while the form waits ends the program and the
+// installation (the installation runs in this process, its messages shown to
+// the replayed Cancel); the time-out, the field after the exit-code fail
+// request, ends it and fails the installation (msiexec).
+TEST_F(MsiPackageTest, ACancelOrTheTimeOutEndsTheProgramADeferredFormWaitsFor) {
+    const PackageTarget x64 = packageTargets().back();
+    TestPackage cancelled("deferred-cancel", x64, PackageActions::FromInclude);
+    const PackageCall wait = cancelled.includedDeferred(
+        "VmsiLaunchWait", {{"VmsiLaunchWait_Folder", w("Tools")},
+                           {"VmsiLaunchWait_FileName", "tool.exe"},
+                           {"VmsiLaunchWait_Parameters", "--sleep=30000"}});
+    ReplayedCancelAnswer waiting{INSTALLMESSAGE_PROGRESS, "", "Launch Params"};
+    InstallOutcome outcome =
+        cancelled.installAnswering(&ReplayedCancelAnswer::answer, &waiting, cancelAndLog);
+    EXPECT_EQ(outcome.exitCode, static_cast<DWORD>(ERROR_INSTALL_USEREXIT)) << outcome.log;
+    EXPECT_EQ(outcome.linesOf(wait),
+              (Lines{"info: File to Launch: " + w("Tools\\tool.exe"),
+                     "info: Launch Params: --sleep=30000",
+                     "warning: The installation is cancelled, the program was ended",
+                     "info: Action result: 0"}));
+
+    TestPackage timedOut("deferred-time-out", x64, PackageActions::FromInclude);
+    // The recorder standing in for the tool sleeps as the old catalogue's
+    // place in its command line asks.
+    const PackageCall conversion = timedOut.includedDeferred(
+        "VmsiLaunchDbMigrate", {{"VmsiLaunchDbMigrate_ToolFolder", w("Tools")},
+                                {"VmsiLaunchDbMigrate_OldCatalogue", "--sleep=30000"},
+                                {"VmsiLaunchDbMigrate_NewFolder", w("New")},
+                                {"VmsiLaunchDbMigrate_NewFileName", "pcdb.mdb"},
+                                {"VmsiLaunchDbMigrate_Timeout", "1"}});
+    outcome = timedOut.install();
+    EXPECT_EQ(outcome.exitCode, installFailure) << outcome.log;
+    EXPECT_EQ(
+        outcome.linesOf(conversion),
+        (Lines{"info: File to Launch: " + w("Tools\\DbMigrate.exe"),
+               "info: Launch Params:  -i -o \"--sleep=30000\" -n \"" + w("New\\pcdb.mdb") + "\"",
+               "warning: The program did not end within the time-out of 1 s and was "
+               "ended; the installation fails",
+               "info: Action result: 0"}));
+    EXPECT_FALSE(exists("Tools\\tool.exe.record")) << "a program was not ended";
+    EXPECT_FALSE(exists("Tools\\DbMigrate.exe.record")) << "a program was not ended";
+}
+
+// Every xml snippet of docs/msi.md builds beside the include, as a package
+// author would copy it: a whole source as it stands, with stand-ins for the
+// files it names, any other inside a Product that takes the include (unless
+// the snippet takes it itself); and each DLL custom action finds its Binary
+// and its entry, which wixl does not check. wixl builds WiX 3 only: the WiX 4
+// forms are compared with their WiX 3 twins by the include-forms test.
+TEST_F(MsiPackageTest, EverySnippetOfTheGuideBuildsBesideTheInclude) {
+    const std::string guide = readFile(sourcePath("docs/msi.md")).value_or("");
+    TestPackage package("snippets", packageTargets().back());
+    int built = 0;
+    int wix4 = 0;
+    const std::string fence = "```xml\n";
+    for (std::size_t at = guide.find(fence); at != std::string::npos; at = guide.find(fence, at)) {
+        const std::size_t begin = at + fence.size();
+        at = guide.find("```", begin);
+        const std::string snippet = guide.substr(begin, at - begin);
+        if (snippet.find("wixtoolset.org/schemas/v4/wxs") != std::string::npos ||
+            snippet.find("Wix4.wxi") != std::string::npos) {
+            ++wix4;
+            continue;
+        }
+        SCOPED_TRACE(snippet.substr(0, snippet.find('\n')));
+        std::string source = snippet;
+        if (snippet.find("<Wix ") == std::string::npos) {
+            source = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+                     "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n"
+                     "<Product Id=\"*\" Name=\"Snippet\" Language=\"1033\" Version=\"1.0.0\" "
+                     "Manufacturer=\"Vardo tests\" "
+                     "UpgradeCode=\"8d3f4b62-5d2e-4f0a-9a51-3c7e0e1b2a41\">\n"
+                     "<Package InstallerVersion=\"200\" Compressed=\"yes\" "
+                     "InstallScope=\"perMachine\"/>\n"
+                     "<Directory Id=\"TARGETDIR\" Name=\"SourceDir\"/>\n"
+                     "<Feature Id=\"Main\" Level=\"1\"/>\n" +
+                     std::string(snippet.find("<?include") == std::string::npos
+                                     ? "<?include VardoMSICustomActions.wxi ?>\n"
+                                     : "") +
+                     snippet + "</Product>\n</Wix>\n";
+        }
+        for (std::size_t file = source.find(" Source=\""); file != std::string::npos;
+             file = source.find(" Source=\"", file + 1)) {
+            const std::size_t name = file + 9;
+            copyFileOrFail(besideThisProgram("recorder.exe"),
+                           package.folder() / source.substr(name, source.find('"', name) - name));
+        }
+        const std::string packagePath = package.build(source);
+        ASSERT_FALSE(packagePath.empty());
+        EXPECT_EQ(unresolvedCustomActions(packagePath), Lines{});
+        ++built;
+    }
+    std::printf("docs/msi.md: %d WiX 3 snippets built with wixl; %d WiX 4 snippets are compared "
+                "with their WiX 3 twins by the include-forms test, WiX itself is not run here\n",
+                built, wix4);
+    EXPECT_GE(built, 4);
+    EXPECT_GE(wix4, 2);
 }
 
 // The package of docs/msi.md, as it stands there, built for x86 as the guide
@@ -640,11 +871,12 @@ TEST_F(MsiPackageTest, TheDocumentedExamplePackageMigratesAnEarlierCatalogue) {
         return guide.substr(begin, guide.find("```", begin) - begin);
     };
     const std::string source = block("## A complete example", "```xml\n");
-    char programData[MAX_PATH];
-    ASSERT_NE(GetEnvironmentVariableA("ProgramData", programData, MAX_PATH), 0u);
-    const std::string vardo = std::string(programData) + "\\Vardo";
-    const bool vardoExisted = GetFileAttributesA(vardo.c_str()) != INVALID_FILE_ATTRIBUTES;
-    const std::string cache = vardo + "\\Quillmark\\QLMKCache";
+    // The cache an earlier version left in the install folder, which x86
+    // and x64 packages alike take from the 32-bit Program Files folder.
+    char programFiles[MAX_PATH];
+    ASSERT_NE(GetEnvironmentVariableA("ProgramFiles(x86)", programFiles, MAX_PATH), 0u);
+    const std::string installFolder = std::string(programFiles) + "\\Quillmark\\";
+    const std::string cache = installFolder + "QLMKCache";
     makeFolders(w("QLMKCache"));
     writeFile(w("QLMKCache\\thumbs.db"), "not the installed product's cache");
 
@@ -666,16 +898,14 @@ TEST_F(MsiPackageTest, TheDocumentedExamplePackageMigratesAnEarlierCatalogue) {
         TestPackage package("example-" + target.architecture, target);
         copyFileOrFail(besideThisProgram("recorder.exe"), package.folder() / "DbMigrate.exe");
         InstallOutcome outcome = package.installSource(source, "QLMKCACHEPARENT=" + w());
-        const bool cacheRemoved = GetFileAttributesA(cache.c_str()) == INVALID_FILE_ATTRIBUTES;
-        removeTree(vardoExisted ? vardo + "\\Quillmark" : vardo);
         ASSERT_EQ(outcome.exitCode, 0u) << outcome.log;
 
-        const std::string installFolder = outcome.property("InstallFolder");
+        EXPECT_EQ(outcome.property("InstallFolder"), installFolder);
         const std::string tool = installFolder + "DbMigrate.exe";
         const auto record = readFile(tool + ".record");
         EXPECT_EQ(recordField(record.value_or(""), "arg3"), catalogue(x86));
         EXPECT_EQ(recordField(record.value_or(""), "arg5"), installFolder + "Catalogue\\pcdb.mdb");
-        EXPECT_TRUE(cacheRemoved);
+        EXPECT_EQ(GetFileAttributesA(cache.c_str()), INVALID_FILE_ATTRIBUTES);
         EXPECT_TRUE(exists("QLMKCache\\thumbs.db"));
         EXPECT_EQ(outcome.property("VMSICHECKFORQLMKDB_DATABASEPATH"), catalogue(x86));
         EXPECT_EQ(outcome.linesOf({"VmsiCheckForQLMKDB", "VmsiCheckForQLMKDB"}).size(), 4u);
@@ -695,5 +925,52 @@ TEST_F(MsiPackageTest, TheDocumentedExamplePackageMigratesAnEarlierCatalogue) {
         EXPECT_EQ(outcome.exitCode, installFailure);
         EXPECT_EQ(lastLine(outcome, conversion), "warning: The installation fails on this exit "
                                                  "code, as CustomActionData field 6 asks");
+        removeTree(installFolder); // what a failed run may have left
     }
+}
+
+// The shortcut package of docs/msi.md, as it stands there: installed, it
+// makes its Start menu shortcut and copies it onto the all-users desktop
+// (mode 1, the LocalSystem forms); uninstalled, both are gone. The all-users
+// folders are the test's own, for the installer and the actions alike.
+TEST_F(MsiPackageTest, TheDocumentedShortcutPackageCopiesItsShortcutAndRemovesTheCopy) {
+    const std::string guide = readFile(sourcePath("docs/msi.md")).value_or("");
+    const std::string fence = "```xml\n";
+    const std::size_t begin =
+        guide.find(fence, guide.find("## Desktop shortcuts: install and uninstall")) + fence.size();
+    const std::string source = guide.substr(begin, guide.find("```", begin) - begin);
+    // A stand-in for Windows, whose installer puts a per-machine package's
+    // Start menu shortcut in the all-users Programs folder: Wine's puts it
+    // in the user's (ProgramMenuFolder is CSIDL_PROGRAMS whatever ALLUSERS
+    // says), so here the all-users Programs folder is the user's.
+    std::list<RegistryValueOverride> commonFolders;
+    for (const char* key : {"Shell Folders", "User Shell Folders"}) {
+        for (const auto& [name, folder] : {std::pair{"Common Desktop", "CommonDesktop"},
+                                           std::pair{"Common Programs", "Programs"}}) {
+            makeFolders(w(folder));
+            commonFolders.emplace_back(HKEY_LOCAL_MACHINE, explorerKey + key, name);
+            commonFolders.back().set(w(folder));
+        }
+    }
+    const PackageTarget target = packageTargets().back();
+    TestPackage package("shortcut-example", target);
+    copyFileOrFail(besideThisProgram("recorder.exe"), package.folder() / "Quillmark.exe");
+
+    const InstallOutcome outcome = package.installSource(source);
+    ASSERT_EQ(outcome.exitCode, 0u) << outcome.log;
+    const std::string startMenu = w("Programs\\Quillmark\\Quillmark.lnk");
+    EXPECT_TRUE(exists("Programs\\Quillmark\\Quillmark.lnk"))
+        << "the Start menu is " << outcome.property("ProgramMenuFolder");
+    EXPECT_EQ(readFile(w("CommonDesktop\\Quillmark.lnk")), readFile(startMenu));
+    expectCall(
+        outcome, {"VmsiCreateDesktopShortcutDeferredAllUsers", "VmsiCreateDesktopShortcut"}, 1,
+        {"info: Allusers: 1",
+         "info: Desktop = " + w("CommonDesktop") + "<LF>StartmenuPrograms = " + w("Programs"),
+         "info: ShortCut Source = " + startMenu,
+         "info: ShortCut Dest = " + w("CommonDesktop\\Quillmark.lnk"), "info: Shortcut Copied"},
+        false);
+
+    EXPECT_EQ(package.uninstall(), 0u);
+    EXPECT_FALSE(exists("CommonDesktop\\Quillmark.lnk"));
+    EXPECT_FALSE(exists("Programs\\Quillmark"));
 }

@@ -209,6 +209,27 @@ TEST_F(RegisterTest, WaitsAsWinExecDidUntilTheToolWaitsForInputOrEnds) {
         << "the action returned before the tool had registered the component";
 }
 
+// A caller's wait policy (the Windows Installer entry's, which asks the
+// installer about a cancel) is asked between slices of the wait, and the
+// tool it asks to end is ended: the component is never registered.
+TEST_F(RegisterTest, AWaitPolicyIsAskedBetweenSlicesAndMayEndTheTool) {
+    struct EndAtTheSecondAsk : WaitPolicy {
+        int asks = 0;
+        bool endsTheProgram() override { return ++asks == 2; }
+    } policy;
+    test::ReleaseEvent release;
+    EnvironmentVariable held("VMSI_COMPONENT_WAIT_FOR", release.name().c_str());
+    EXPECT_EQ(registerComponent(owner, "/s", folder(), "VmsiSelfRegistering.dll",
+                                windowsInputIdleWait, &policy),
+              0);
+    EXPECT_EQ(askedIdleTimeout, waitPolicyInterval);
+    EXPECT_EQ(policy.asks, 2);
+    release.release();
+    EXPECT_TRUE(test::noneRunningWithin("regsvr32.exe", 5000));
+    EXPECT_FALSE(test::readFile(component() + ".registered").has_value())
+        << "the tool registered the component";
+}
+
 TEST_F(RegisterTest, TheExportTakesNullAndOverlongTextsWithoutHarm) {
     test::ShippedLibrary library;
     using Register = int(__stdcall*)(HWND, const char*, const char*, const char*);

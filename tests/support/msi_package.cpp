@@ -175,8 +175,9 @@ PackageCall TestPackage::deferred(const Text& entry, const std::optional<Text>& 
     return call;
 }
 
-PackageCall TestPackage::includedDeferred(const Text& entry, const PropertyValues& properties) {
-    const PackageCall call{entry + "Deferred", entry};
+PackageCall TestPackage::includedDeferred(const Text& entry, const PropertyValues& properties,
+                                          const Text& form) {
+    const PackageCall call{entry + form, entry};
     for (const auto& [name, value] : properties) {
         setProperty(name, formattedLiteral(value), deferredSequence_);
     }
@@ -207,7 +208,7 @@ Text TestPackage::composedSource() const {
 }
 
 Text TestPackage::build() {
-    return buildSource(composedSource());
+    return build(composedSource());
 }
 
 InstallOutcome TestPackage::install(const Text& commandLineProperties) {
@@ -222,7 +223,7 @@ InstallOutcome TestPackage::installSource(const Text& source, const Text& comman
     return installSource(source, widened(commandLineProperties));
 }
 
-Text TestPackage::buildSource(const Text& source) {
+Text TestPackage::build(const Text& source) {
     const Text sourcePath = folder_ / (name_ + ".wxs");
     const Text package = folder_ / (name_ + ".msi");
     const Text buildOutput = folder_ / "wixl.txt";
@@ -250,7 +251,7 @@ InstallOutcome TestPackage::installSource(const Text& source,
                                           const std::wstring& commandLineProperties) {
     const Text log = folder_ / (name_ + ".log");
     InstallOutcome outcome;
-    const Text package = buildSource(source);
+    const Text package = build(source);
     if (package.empty()) {
         return outcome;
     }
@@ -259,6 +260,32 @@ InstallOutcome TestPackage::installSource(const Text& source,
     outcome.exitCode =
         runMsiexec(widened("msiexec /i \"" + package + "\" /qn /l*v \"" + log + "\" ") +
                    commandLineProperties);
+    outcome.log = readFile(log).value_or("");
+    return outcome;
+}
+
+InstallOutcome TestPackage::installAnswering(INSTALLUI_HANDLERA handler, void* context,
+                                             DWORD filter) {
+    const Text log = folder_ / (name_ + ".log");
+    InstallOutcome outcome;
+    const Text source = composedSource();
+    const Text package = build(source);
+    if (package.empty()) {
+        return outcome;
+    }
+    removeEarlierInstallations(source);
+    DeleteFileA(log.c_str());
+    // What msiexec /qn /l*v sets up before it installs.
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    MsiEnableLogA(INSTALLLOGMODE_VERBOSE | INSTALLLOGMODE_INFO | INSTALLLOGMODE_WARNING |
+                      INSTALLLOGMODE_ERROR | INSTALLLOGMODE_USER | INSTALLLOGMODE_ACTIONSTART |
+                      INSTALLLOGMODE_ACTIONDATA | INSTALLLOGMODE_COMMONDATA |
+                      INSTALLLOGMODE_PROPERTYDUMP,
+                  log.c_str(), 0);
+    const INSTALLUI_HANDLERA previous = MsiSetExternalUIA(handler, filter, context);
+    outcome.exitCode = MsiInstallProductA(package.c_str(), "");
+    MsiSetExternalUIA(previous, 0, nullptr);
+    MsiEnableLogA(0, nullptr, 0);
     outcome.log = readFile(log).value_or("");
     return outcome;
 }

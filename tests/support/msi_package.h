@@ -69,12 +69,16 @@ public:
     // whose data the package sets some other way.
     PackageCall deferred(const Text& entry, const std::optional<Text>& customActionData);
     // From the include: sets the private properties (literally) and runs the
-    // entry's deferred form, after its request and its data action.
-    PackageCall includedDeferred(const Text& entry, const PropertyValues& properties);
+    // entry's deferred form (<entry><form>), after its request and its data
+    // action.
+    PackageCall includedDeferred(const Text& entry, const PropertyValues& properties,
+                                 const Text& form = "Deferred");
 
-    // Builds the composed package; its path, or the empty text after a
-    // failure.
+    // Builds the composed package, or a complete source in the package's
+    // folder, where the files it names beside it are put; its path, or the
+    // empty text after a failure (which the test is told of).
     Text build();
+    Text build(const Text& source);
 
     // Builds the composed package and installs it silently with a verbose
     // log; the command line may add PROPERTY=value pairs, in the ANSI code
@@ -85,6 +89,11 @@ public:
     // the files it names beside it are put.
     InstallOutcome installSource(const Text& source, const Text& commandLineProperties = "");
     InstallOutcome installSource(const Text& source, const std::wstring& commandLineProperties);
+    // Builds the composed package and installs it in this process, as
+    // msiexec /qn /l*v would, with every message of the kinds in the filter
+    // (INSTALLLOGMODE_...) shown to the handler first ("external UI"), which
+    // may answer it: the installer's return code.
+    InstallOutcome installAnswering(INSTALLUI_HANDLERA handler, void* context, DWORD filter);
     // Removes the package last installed; msiexec's exit code.
     DWORD uninstall();
 
@@ -94,7 +103,6 @@ private:
     void setProperty(const Text& name, const Text& formattedValue, int& sequence);
     void schedule(const Text& id, int& sequence);
     Text composedSource() const;
-    Text buildSource(const Text& source);
 
     Text name_;
     PackageTarget target_;

@@ -2,6 +2,7 @@
 // whether a program is registered under App Paths.
 #pragma once
 
+#include "paths.h"
 #include "text.h"
 
 #include <windows.h>
@@ -13,8 +14,10 @@ namespace vmsi {
 using InputIdleWait = DWORD(WINAPI*)(HANDLE process, DWORD milliseconds);
 
 int registerComponent(HWND owner, const Text& options, const Text& folder, const Text& fileName,
-                      InputIdleWait waitForInputIdle = WaitForInputIdle);
+                      InputIdleWait waitForInputIdle = WaitForInputIdle,
+                      Wow64Query isWow64Process = IsWow64Process);
 
-int checkIfAppInstalled(HWND owner, const Text& programName);
+int checkIfAppInstalled(HWND owner, const Text& programName,
+                        Wow64Query isWow64Process = IsWow64Process);
 
 } // namespace vmsi

@@ -34,15 +34,23 @@ void waitForRegistrationToolsToEnd() {
         << "a registration tool still runs after 10 s";
 }
 
+// Sets an environment variable of this process for the life of the object,
+// then puts back what it was.
 class EnvironmentVariable {
 public:
     EnvironmentVariable(const char* name, const char* value) : name_(name) {
+        char old[MAX_PATH];
+        const DWORD length = GetEnvironmentVariableA(name, old, sizeof old);
+        if (length > 0 && length < sizeof old) {
+            old_ = std::string(old, length);
+        }
         SetEnvironmentVariableA(name, value);
     }
-    ~EnvironmentVariable() { SetEnvironmentVariableA(name_, nullptr); }
+    ~EnvironmentVariable() { SetEnvironmentVariableA(name_, old_ ? old_->c_str() : nullptr); }
 
 private:
     const char* name_;
+    std::optional<std::string> old_;
 };
 
 class RegisterTest : public ::testing::Test {
@@ -209,6 +217,90 @@ TEST_F(RegisterTest, WaitsAsWinExecDidUntilTheToolWaitsForInputOrEnds) {
         << "the action returned before the tool had registered the component";
 }
 
+namespace {
+
+// <Windows>\Sysnative, through which a 32-bit process under WoW64 reaches
+// the real system folder. In the 64-bit build a stand-in for Windows' alias:
+// a real folder of that name, which 64-bit processes otherwise lack, made for
+// the test and removed after; where this build runs under WoW64, the alias.
+class SysnativeFolder {
+public:
+    SysnativeFolder() {
+        char system[MAX_PATH];
+        systemFolder_ = std::string(system, GetSystemDirectoryA(system, sizeof system));
+        path_ = systemFolder_.substr(0, systemFolder_.rfind('\\')) + "\\Sysnative";
+        if (!test::underWow64) {
+            test::removeTree(path_);
+            test::makeFolders(path_);
+        }
+    }
+    ~SysnativeFolder() {
+        if (!test::underWow64) {
+            test::removeTree(path_);
+        }
+    }
+    SysnativeFolder(const SysnativeFolder&) = delete;
+    SysnativeFolder& operator=(const SysnativeFolder&) = delete;
+
+    const std::string& systemFolder() const { return systemFolder_; }
+    std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+private:
+    std::string systemFolder_;
+    std::string path_;
+};
+
+} // namespace
+
+TEST_F(RegisterTest, UnderWow64AComponentInTheSystemFolderIsTestedAndRegisteredThroughSysnative) {
+    SysnativeFolder sysnative;
+    const std::string name = "vmsi-tests-component.dll";
+    test::PlantedFile nativeComponent(component(), sysnative / name);
+    // Only a 64-bit program finds it in the system folder: the one that a
+    // 32-bit process names is the 32-bit folder.
+    ASSERT_FALSE(pathExists(sysnative.systemFolder() + "\\" + name));
+    // The 64-bit tool: in the 64-bit build a recorder; under WoW64 the
+    // system's own, which the test cannot watch.
+    std::optional<test::PlantedFile> nativeTool;
+    if (!test::underWow64) {
+        nativeTool.emplace(test::besideThisProgram("recorder.exe"), sysnative / "regsvr32.exe");
+    }
+
+    // The system folder as the platform names it, and in capitals.
+    std::string capitals = sysnative.systemFolder();
+    CharUpperA(capitals.data());
+    for (const std::string& folder : {sysnative.systemFolder(), capitals + "\\"}) {
+        const std::string commandLine = "regsvr32 /s \"" + joinPath(folder, name) + "\"";
+        EXPECT_EQ(
+            registerComponent(owner, "/s", folder, name, WaitForInputIdle, test::wow64Answer()), 1)
+            << folder;
+        EXPECT_EQ(takeReports(),
+                  (std::vector<Report>{info("Commandline to Register: " + commandLine, owner)}));
+        if (nativeTool) {
+            const auto record = test::waitForFile(nativeTool->path() + ".record");
+            ASSERT_TRUE(record.has_value()) << "the tool in Sysnative did not run";
+            EXPECT_EQ(test::recordField(*record, "commandLine"), commandLine);
+            DeleteFileA((nativeTool->path() + ".record").c_str());
+        }
+    }
+    waitForRegistrationToolsToEnd();
+
+    // Outside the system folder, the system folder's own tool as ever.
+    EXPECT_EQ(registerComponent(nullptr, "/s", folder(), "VmsiSelfRegistering.dll",
+                                WaitForInputIdle, test::wow64Answer()),
+              1);
+    const auto marker = waitForMarker(".registered");
+    ASSERT_TRUE(marker.has_value());
+    EXPECT_EQ(test::recordField(*marker, "program"), startedRegistrationTool());
+    EXPECT_FALSE(nativeTool && nativeTool->ran());
+
+    // The 64-bit build itself is not under WoW64: no Sysnative for it.
+    if (!test::underWow64) {
+        EXPECT_EQ(registerComponent(owner, "/s", sysnative.systemFolder(), name), 0);
+        EXPECT_EQ(takeReports().back(), warning("That file doesn't exist", owner));
+    }
+}
+
 TEST_F(RegisterTest, TheExportTakesNullAndOverlongTextsWithoutHarm) {
     test::ShippedLibrary library;
     using Register = int(__stdcall*)(HWND, const char*, const char*, const char*);
@@ -319,6 +411,53 @@ TEST_F(AppPathsTest, AQuotedPathAndAnExpandableReferenceAreLocated) {
          {reference, "\"" + program() + "\" /x", "\"" + program(), "\"\"" + program() + "\"\""}) {
         entry.setDefault(data);
         EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 0) << data;
+        EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", false)) << data;
+    }
+}
+
+TEST_F(AppPathsTest, UnderWow64AnEntryThroughProgramFilesIsTriedOnceMoreInThe64BitFolders) {
+    // What WoW64 shows a 32-bit process, replayed in the 64-bit build (a
+    // stand-in for Windows): %ProgramFiles% and %CommonProgramFiles% name the
+    // 32-bit folders, %ProgramW6432% and %CommonProgramW6432% the 64-bit ones.
+    std::optional<EnvironmentVariable> programFiles;
+    std::optional<EnvironmentVariable> commonProgramFiles;
+    if (!test::underWow64) {
+        programFiles.emplace("ProgramFiles", "C:\\Program Files (x86)");
+        commonProgramFiles.emplace("CommonProgramFiles", "C:\\Program Files (x86)\\Common Files");
+    }
+    AppPathsEntry entry("vmsi-tests-app.exe");
+    const auto expanded = [](const std::string& text) {
+        char path[MAX_PATH];
+        ExpandEnvironmentStringsA(text.c_str(), path, sizeof path);
+        return std::string(path);
+    };
+    for (const auto& [data, nativePath] : std::vector<std::pair<std::string, std::string>>{
+             {"%ProgramFiles%\\vmsi-tests-app.exe", "%ProgramW6432%\\vmsi-tests-app.exe"},
+             {"\"%programfiles%\\vmsi-tests-app.exe\"", "%ProgramW6432%\\vmsi-tests-app.exe"},
+             {"%CommonProgramFiles%\\vmsi-tests-app.exe",
+              "%CommonProgramW6432%\\vmsi-tests-app.exe"},
+         }) {
+        test::PlantedFile planted(program(), expanded(nativePath));
+        entry.setDefault(data, REG_EXPAND_SZ);
+        EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe", test::wow64Answer()), 1) << data;
+        EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", true)) << data;
+        // The 64-bit build itself is not under WoW64: its entry is read once.
+        if (!test::underWow64) {
+            EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 0) << data;
+            EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", false)) << data;
+        }
+    }
+
+    // Only those two names are tried again, only in an expandable value, and
+    // a program in neither folder is not located, once.
+    test::PlantedFile planted(program(), expanded("%ProgramW6432%\\vmsi-tests-app.exe"));
+    for (const auto& [data, type] : std::vector<std::pair<std::string, DWORD>>{
+             {"%ProgramFiles%\\vmsi-tests-app.exe", REG_SZ},
+             {"%ProgramFiles(x86)%\\vmsi-tests-app.exe", REG_EXPAND_SZ},
+             {"%ProgramFiles%\\vmsi-tests-other.exe", REG_EXPAND_SZ},
+         }) {
+        entry.setDefault(data, type);
+        EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe", test::wow64Answer()), 0) << data;
         EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", false)) << data;
     }
 }

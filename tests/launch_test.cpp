@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <objbase.h>
+
+#include <thread>
+
 using namespace vmsi;
 using test::info;
 using test::Report;
@@ -155,6 +159,73 @@ TEST_F(LaunchTest, ShellGivesOneEvenWhenItCannotOpenTheFile) {
 
     EXPECT_EQ(launchThroughShell(owner, scratch_ / "App", "missing.doc", ""), 0);
     EXPECT_EQ(takeReports().back(), warning("That file doesn't exist", owner));
+}
+
+namespace {
+
+// The calling thread's own COM apartment, the process's first
+// single-threaded one counted as any other; APTTYPE_CURRENT when it has none
+// (a thread without one counts as in the process's multi-threaded apartment
+// while that exists).
+APTTYPE apartmentOfThisThread() {
+    APTTYPE type = APTTYPE_CURRENT;
+    APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+    if (FAILED(CoGetApartmentType(&type, &qualifier)) ||
+        qualifier == APTTYPEQUALIFIER_IMPLICIT_MTA) {
+        return APTTYPE_CURRENT;
+    }
+    return type == APTTYPE_MAINSTA ? APTTYPE_STA : type;
+}
+
+// The real ShellExecuteA, noting the thread's apartment during the call.
+APTTYPE apartmentDuringTheShellCall = APTTYPE_CURRENT;
+HINSTANCE WINAPI shellExecuteNotingApartment(HWND owner, LPCSTR verb, LPCSTR file,
+                                             LPCSTR parameters, LPCSTR folder, INT show) {
+    apartmentDuringTheShellCall = apartmentOfThisThread();
+    return ShellExecuteA(owner, verb, file, parameters, folder, show);
+}
+
+} // namespace
+
+TEST_F(LaunchTest, ShellIsCalledInASingleThreadedApartmentAndTheThreadKeepsItsOwn) {
+    test::writeFile(scratch_ / "App\\notes.vmsi-no-such-type", "text");
+    // The apartment a fresh thread enters first, if any, and the one it is
+    // in during the shell's call and after the action.
+    const DWORD none = ~0u;
+    const struct {
+        DWORD entered;
+        APTTYPE during;
+        APTTYPE after;
+    } cases[] = {
+        {none, APTTYPE_STA, APTTYPE_CURRENT},
+        {COINIT_APARTMENTTHREADED, APTTYPE_STA, APTTYPE_STA},
+        {COINIT_MULTITHREADED, APTTYPE_MTA, APTTYPE_MTA},
+    };
+    for (const auto& expected : cases) {
+        APTTYPE after = APTTYPE_NA;
+        APTTYPE afterItsOwnEnd = APTTYPE_NA;
+        std::thread([&] {
+            if (expected.entered != none) {
+                CoInitializeEx(nullptr, expected.entered);
+            }
+            EXPECT_EQ(launchThroughShell(nullptr, scratch_ / "App", "notes.vmsi-no-such-type", "",
+                                         shellExecuteNotingApartment),
+                      1);
+            after = apartmentOfThisThread();
+            if (expected.entered != none) {
+                CoUninitialize();
+            }
+            // What the action initialised, it has uninitialised.
+            afterItsOwnEnd = apartmentOfThisThread();
+            for (int extra = 0; extra < 3 && apartmentOfThisThread() != APTTYPE_CURRENT; ++extra) {
+                CoUninitialize();
+            }
+        }).join();
+        EXPECT_EQ(apartmentDuringTheShellCall, expected.during) << expected.entered;
+        EXPECT_EQ(after, expected.after) << expected.entered;
+        EXPECT_EQ(afterItsOwnEnd, APTTYPE_CURRENT) << expected.entered;
+    }
+    takeReports();
 }
 
 TEST_F(LaunchTest, ExportsTakeNullTextsAsEmptyTexts) {

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checks the built libraries' export and import tables:
+# Checks the shipped images' tables and headers:
 #  - every export of its export list is exported under its undecorated name,
 #    and nothing else is: the main library and its trace variant against
 #    the library's list, the Windows Installer library against its own;

@@ -12,6 +12,7 @@
 #include <objbase.h>
 
 #include <thread>
+#include <tuple>
 
 using namespace vmsi;
 using test::info;
@@ -163,10 +164,9 @@ TEST_F(LaunchTest, ShellGivesOneEvenWhenItCannotOpenTheFile) {
 
 namespace {
 
-// The calling thread's own COM apartment, the process's first
-// single-threaded one counted as any other; APTTYPE_CURRENT when it has none
-// (a thread without one counts as in the process's multi-threaded apartment
-// while that exists).
+// The calling thread's own COM apartment, the process's first single-threaded
+// one counted as any other; APTTYPE_CURRENT for none (a thread without one
+// counts as in the multi-threaded apartment while that exists).
 APTTYPE apartmentOfThisThread() {
     APTTYPE type = APTTYPE_CURRENT;
     APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
@@ -178,10 +178,10 @@ APTTYPE apartmentOfThisThread() {
 }
 
 // The real ShellExecuteA, noting the thread's apartment during the call.
-APTTYPE apartmentDuringTheShellCall = APTTYPE_CURRENT;
+APTTYPE apartmentInTheShell = APTTYPE_CURRENT;
 HINSTANCE WINAPI shellExecuteNotingApartment(HWND owner, LPCSTR verb, LPCSTR file,
                                              LPCSTR parameters, LPCSTR folder, INT show) {
-    apartmentDuringTheShellCall = apartmentOfThisThread();
+    apartmentInTheShell = apartmentOfThisThread();
     return ShellExecuteA(owner, verb, file, parameters, folder, show);
 }
 
@@ -189,41 +189,33 @@ HINSTANCE WINAPI shellExecuteNotingApartment(HWND owner, LPCSTR verb, LPCSTR fil
 
 TEST_F(LaunchTest, ShellIsCalledInASingleThreadedApartmentAndTheThreadKeepsItsOwn) {
     test::writeFile(scratch_ / "App\\notes.vmsi-no-such-type", "text");
-    // The apartment a fresh thread enters first, if any, and the one it is
-    // in during the shell's call and after the action.
-    const DWORD none = ~0u;
-    const struct {
-        DWORD entered;
-        APTTYPE during;
-        APTTYPE after;
-    } cases[] = {
-        {none, APTTYPE_STA, APTTYPE_CURRENT},
-        {COINIT_APARTMENTTHREADED, APTTYPE_STA, APTTYPE_STA},
-        {COINIT_MULTITHREADED, APTTYPE_MTA, APTTYPE_MTA},
-    };
-    for (const auto& expected : cases) {
-        APTTYPE after = APTTYPE_NA;
+    // A fresh thread in no apartment, in a single-threaded one and in the
+    // multi-threaded one: its apartment in the shell's call and after the
+    // action; after its own CoUninitialize it must be in none.
+    for (const auto& [entered, inTheShell, afterwards] :
+         std::vector<std::tuple<std::optional<DWORD>, APTTYPE, APTTYPE>>{
+             {std::nullopt, APTTYPE_STA, APTTYPE_CURRENT},
+             {COINIT_APARTMENTTHREADED, APTTYPE_STA, APTTYPE_STA},
+             {COINIT_MULTITHREADED, APTTYPE_MTA, APTTYPE_MTA},
+         }) {
+        APTTYPE afterTheAction = APTTYPE_NA;
         APTTYPE afterItsOwnEnd = APTTYPE_NA;
-        std::thread([&] {
-            if (expected.entered != none) {
-                CoInitializeEx(nullptr, expected.entered);
+        std::thread([&, entered = entered] {
+            if (entered) {
+                CoInitializeEx(nullptr, *entered);
             }
             EXPECT_EQ(launchThroughShell(nullptr, scratch_ / "App", "notes.vmsi-no-such-type", "",
                                          shellExecuteNotingApartment),
                       1);
-            after = apartmentOfThisThread();
-            if (expected.entered != none) {
+            afterTheAction = apartmentOfThisThread();
+            if (entered) {
                 CoUninitialize();
             }
-            // What the action initialised, it has uninitialised.
             afterItsOwnEnd = apartmentOfThisThread();
-            for (int extra = 0; extra < 3 && apartmentOfThisThread() != APTTYPE_CURRENT; ++extra) {
-                CoUninitialize();
-            }
         }).join();
-        EXPECT_EQ(apartmentDuringTheShellCall, expected.during) << expected.entered;
-        EXPECT_EQ(after, expected.after) << expected.entered;
-        EXPECT_EQ(afterItsOwnEnd, APTTYPE_CURRENT) << expected.entered;
+        EXPECT_EQ(apartmentInTheShell, inTheShell) << entered.value_or(~0u);
+        EXPECT_EQ(afterTheAction, afterwards) << entered.value_or(~0u);
+        EXPECT_EQ(afterItsOwnEnd, APTTYPE_CURRENT) << entered.value_or(~0u);
     }
     takeReports();
 }

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 using namespace vmsi;
 using test::info;
 using test::PlantedFile;
@@ -217,75 +219,53 @@ TEST_F(RegisterTest, WaitsAsWinExecDidUntilTheToolWaitsForInputOrEnds) {
         << "the action returned before the tool had registered the component";
 }
 
-namespace {
-
-// <Windows>\Sysnative, through which a 32-bit process under WoW64 reaches
-// the real system folder. In the 64-bit build a stand-in for Windows' alias:
-// a real folder of that name, which 64-bit processes otherwise lack, made for
-// the test and removed after; where this build runs under WoW64, the alias.
-class SysnativeFolder {
-public:
-    SysnativeFolder() {
-        char system[MAX_PATH];
-        systemFolder_ = std::string(system, GetSystemDirectoryA(system, sizeof system));
-        path_ = systemFolder_.substr(0, systemFolder_.rfind('\\')) + "\\Sysnative";
-        if (!test::underWow64) {
-            test::removeTree(path_);
-            test::makeFolders(path_);
-        }
-    }
-    ~SysnativeFolder() {
-        if (!test::underWow64) {
-            test::removeTree(path_);
-        }
-    }
-    SysnativeFolder(const SysnativeFolder&) = delete;
-    SysnativeFolder& operator=(const SysnativeFolder&) = delete;
-
-    const std::string& systemFolder() const { return systemFolder_; }
-    std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
-
-private:
-    std::string systemFolder_;
-    std::string path_;
-};
-
-} // namespace
-
 TEST_F(RegisterTest, UnderWow64AComponentInTheSystemFolderIsTestedAndRegisteredThroughSysnative) {
-    SysnativeFolder sysnative;
-    const std::string name = "vmsi-tests-component.dll";
-    test::PlantedFile nativeComponent(component(), sysnative / name);
-    // Only a 64-bit program finds it in the system folder: the one that a
-    // 32-bit process names is the 32-bit folder.
-    ASSERT_FALSE(pathExists(sysnative.systemFolder() + "\\" + name));
-    // The 64-bit tool: in the 64-bit build a recorder; under WoW64 the
-    // system's own, which the test cannot watch.
+    char system[MAX_PATH];
+    const std::string systemFolder(system, GetSystemDirectoryA(system, sizeof system));
+    // The alias of a 32-bit process under WoW64 for the real system folder.
+    // In the 64-bit build a stand-in for Windows: a folder of that name, made
+    // for the test, with a recorder as the 64-bit tool; under WoW64 the
+    // alias itself, and the system's own tool, which the test cannot watch.
+    const std::string sysnative =
+        systemFolder.substr(0, systemFolder.rfind('\\')) + "\\Sysnative\\";
+    struct StandIn {
+        std::string folder;
+        ~StandIn() {
+            if (!test::underWow64) {
+                test::removeTree(folder);
+            }
+        }
+    } standIn{sysnative};
     std::optional<test::PlantedFile> nativeTool;
     if (!test::underWow64) {
-        nativeTool.emplace(test::besideThisProgram("recorder.exe"), sysnative / "regsvr32.exe");
+        test::makeFolders(sysnative);
+        nativeTool.emplace(test::besideThisProgram("recorder.exe"), sysnative + "regsvr32.exe");
     }
+    // A component that this process finds only through the alias.
+    const test::PlantedFile nativeComponent(component(), sysnative + "vmsi-tests-component.dll");
+    ASSERT_FALSE(pathExists(systemFolder + "\\vmsi-tests-component.dll"));
 
-    // The system folder as the platform names it, and in capitals.
-    std::string capitals = sysnative.systemFolder();
+    // The system folder in capitals: it is recognised in any case.
+    std::string capitals = systemFolder + "\\";
     CharUpperA(capitals.data());
-    for (const std::string& folder : {sysnative.systemFolder(), capitals + "\\"}) {
-        const std::string commandLine = "regsvr32 /s \"" + joinPath(folder, name) + "\"";
-        EXPECT_EQ(
-            registerComponent(owner, "/s", folder, name, WaitForInputIdle, test::wow64Answer()), 1)
-            << folder;
-        EXPECT_EQ(takeReports(),
-                  (std::vector<Report>{info("Commandline to Register: " + commandLine, owner)}));
-        if (nativeTool) {
-            const auto record = test::waitForFile(nativeTool->path() + ".record");
-            ASSERT_TRUE(record.has_value()) << "the tool in Sysnative did not run";
-            EXPECT_EQ(test::recordField(*record, "commandLine"), commandLine);
-            DeleteFileA((nativeTool->path() + ".record").c_str());
-        }
+    const std::string commandLine = "regsvr32 /s \"" + capitals + "vmsi-tests-component.dll\"";
+    EXPECT_EQ(registerComponent(owner, "/s", capitals, "vmsi-tests-component.dll", WaitForInputIdle,
+                                test::wow64Answer()),
+              1);
+    EXPECT_EQ(takeReports(),
+              (std::vector<Report>{info("Commandline to Register: " + commandLine, owner)}));
+    if (nativeTool) {
+        const auto record = test::waitForFile(nativeTool->path() + ".record");
+        ASSERT_TRUE(record.has_value()) << "the tool in Sysnative did not run";
+        EXPECT_EQ(test::recordField(*record, "commandLine"), commandLine);
+        DeleteFileA((nativeTool->path() + ".record").c_str());
+        // The 64-bit build itself is not under WoW64: no alias for it.
+        EXPECT_EQ(registerComponent(owner, "/s", capitals, "vmsi-tests-component.dll"), 0);
+        EXPECT_EQ(takeReports().back(), warning("That file doesn't exist", owner));
     }
-    waitForRegistrationToolsToEnd();
 
     // Outside the system folder, the system folder's own tool as ever.
+    waitForRegistrationToolsToEnd();
     EXPECT_EQ(registerComponent(nullptr, "/s", folder(), "VmsiSelfRegistering.dll",
                                 WaitForInputIdle, test::wow64Answer()),
               1);
@@ -293,12 +273,6 @@ TEST_F(RegisterTest, UnderWow64AComponentInTheSystemFolderIsTestedAndRegisteredT
     ASSERT_TRUE(marker.has_value());
     EXPECT_EQ(test::recordField(*marker, "program"), startedRegistrationTool());
     EXPECT_FALSE(nativeTool && nativeTool->ran());
-
-    // The 64-bit build itself is not under WoW64: no Sysnative for it.
-    if (!test::underWow64) {
-        EXPECT_EQ(registerComponent(owner, "/s", sysnative.systemFolder(), name), 0);
-        EXPECT_EQ(takeReports().back(), warning("That file doesn't exist", owner));
-    }
 }
 
 TEST_F(RegisterTest, TheExportTakesNullAndOverlongTextsWithoutHarm) {
@@ -418,47 +392,40 @@ TEST_F(AppPathsTest, AQuotedPathAndAnExpandableReferenceAreLocated) {
 TEST_F(AppPathsTest, UnderWow64AnEntryThroughProgramFilesIsTriedOnceMoreInThe64BitFolders) {
     // What WoW64 shows a 32-bit process, replayed in the 64-bit build (a
     // stand-in for Windows): %ProgramFiles% and %CommonProgramFiles% name the
-    // 32-bit folders, %ProgramW6432% and %CommonProgramW6432% the 64-bit ones.
+    // 32-bit folders; %ProgramW6432% and %CommonProgramW6432% the 64-bit ones.
     std::optional<EnvironmentVariable> programFiles;
     std::optional<EnvironmentVariable> commonProgramFiles;
     if (!test::underWow64) {
         programFiles.emplace("ProgramFiles", "C:\\Program Files (x86)");
         commonProgramFiles.emplace("CommonProgramFiles", "C:\\Program Files (x86)\\Common Files");
     }
+    const std::string programs = "C:\\Program Files";
     AppPathsEntry entry("vmsi-tests-app.exe");
-    const auto expanded = [](const std::string& text) {
-        char path[MAX_PATH];
-        ExpandEnvironmentStringsA(text.c_str(), path, sizeof path);
-        return std::string(path);
-    };
-    for (const auto& [data, nativePath] : std::vector<std::pair<std::string, std::string>>{
-             {"%ProgramFiles%\\vmsi-tests-app.exe", "%ProgramW6432%\\vmsi-tests-app.exe"},
-             {"\"%programfiles%\\vmsi-tests-app.exe\"", "%ProgramW6432%\\vmsi-tests-app.exe"},
-             {"%CommonProgramFiles%\\vmsi-tests-app.exe",
-              "%CommonProgramW6432%\\vmsi-tests-app.exe"},
+    // The value, its type, the folder where its program lies (or none), and
+    // whether it is located.
+    for (const auto& [data, type, folder, located] :
+         std::vector<std::tuple<std::string, DWORD, std::string, int>>{
+             {"\"%programfiles%\\vmsi-tests-app.exe\"", REG_EXPAND_SZ, programs, 1},
+             {"%CommonProgramFiles%\\vmsi-tests-app.exe", REG_EXPAND_SZ,
+              programs + "\\Common Files", 1},
+             // Only those names, only where they are expanded, and once.
+             {"%ProgramFiles%\\vmsi-tests-app.exe", REG_SZ, programs, 0},
+             {"%ProgramFiles(x86)%\\vmsi-tests-app.exe", REG_EXPAND_SZ, programs, 0},
+             {"%ProgramFiles%\\vmsi-tests-app.exe", REG_EXPAND_SZ, "", 0},
          }) {
-        test::PlantedFile planted(program(), expanded(nativePath));
-        entry.setDefault(data, REG_EXPAND_SZ);
-        EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe", test::wow64Answer()), 1) << data;
-        EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", true)) << data;
+        std::optional<test::PlantedFile> planted;
+        if (!folder.empty()) {
+            planted.emplace(program(), folder + "\\vmsi-tests-app.exe");
+        }
+        entry.setDefault(data, type);
+        EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe", test::wow64Answer()), located)
+            << data;
+        EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", located == 1)) << data;
         // The 64-bit build itself is not under WoW64: its entry is read once.
         if (!test::underWow64) {
             EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 0) << data;
-            EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", false)) << data;
+            takeReports();
         }
-    }
-
-    // Only those two names are tried again, only in an expandable value, and
-    // a program in neither folder is not located, once.
-    test::PlantedFile planted(program(), expanded("%ProgramW6432%\\vmsi-tests-app.exe"));
-    for (const auto& [data, type] : std::vector<std::pair<std::string, DWORD>>{
-             {"%ProgramFiles%\\vmsi-tests-app.exe", REG_SZ},
-             {"%ProgramFiles(x86)%\\vmsi-tests-app.exe", REG_EXPAND_SZ},
-             {"%ProgramFiles%\\vmsi-tests-other.exe", REG_EXPAND_SZ},
-         }) {
-        entry.setDefault(data, type);
-        EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe", test::wow64Answer()), 0) << data;
-        EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", false)) << data;
     }
 }
 

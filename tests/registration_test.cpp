@@ -224,8 +224,7 @@ TEST_F(RegisterTest, UnderWow64AComponentInTheSystemFolderIsTestedAndRegisteredT
     const std::string systemFolder(system, GetSystemDirectoryA(system, sizeof system));
     // The alias of a 32-bit process under WoW64 for the real system folder.
     // In the 64-bit build a stand-in for Windows: a folder of that name, made
-    // for the test, with a recorder as the 64-bit tool; under WoW64 the
-    // alias itself, and the system's own tool, which the test cannot watch.
+    // for the test, with a recorder as the 64-bit tool.
     const std::string sysnative =
         systemFolder.substr(0, systemFolder.rfind('\\')) + "\\Sysnative\\";
     struct StandIn {
@@ -236,43 +235,48 @@ TEST_F(RegisterTest, UnderWow64AComponentInTheSystemFolderIsTestedAndRegisteredT
             }
         }
     } standIn{sysnative};
-    std::optional<test::PlantedFile> nativeTool;
     if (!test::underWow64) {
         test::makeFolders(sysnative);
-        nativeTool.emplace(test::besideThisProgram("recorder.exe"), sysnative + "regsvr32.exe");
     }
-    // A component that this process finds only through the alias.
+    // A component that this process finds only through the alias, named
+    // with the system folder in capitals: it is recognised in any case.
     const test::PlantedFile nativeComponent(component(), sysnative + "vmsi-tests-component.dll");
     ASSERT_FALSE(pathExists(systemFolder + "\\vmsi-tests-component.dll"));
-
-    // The system folder in capitals: it is recognised in any case.
     std::string capitals = systemFolder + "\\";
     CharUpperA(capitals.data());
+    if (test::underWow64) {
+        // The real answer. The system's 64-bit tool is not started: it would
+        // hand the test's 32-bit component on to the 32-bit one.
+        EXPECT_TRUE(runsUnderWow64());
+        EXPECT_EQ(throughSysnative(capitals + "vmsi-tests-component.dll"),
+                  sysnative + "vmsi-tests-component.dll");
+        return;
+    }
+
+    const test::PlantedFile nativeTool(test::besideThisProgram("recorder.exe"),
+                                       sysnative + "regsvr32.exe");
     const std::string commandLine = "regsvr32 /s \"" + capitals + "vmsi-tests-component.dll\"";
     EXPECT_EQ(registerComponent(owner, "/s", capitals, "vmsi-tests-component.dll", WaitForInputIdle,
-                                test::wow64Answer()),
+                                test::wow64Process),
               1);
     EXPECT_EQ(takeReports(),
               (std::vector<Report>{info("Commandline to Register: " + commandLine, owner)}));
-    if (nativeTool) {
-        const auto record = test::waitForFile(nativeTool->path() + ".record");
-        ASSERT_TRUE(record.has_value()) << "the tool in Sysnative did not run";
-        EXPECT_EQ(test::recordField(*record, "commandLine"), commandLine);
-        DeleteFileA((nativeTool->path() + ".record").c_str());
-        // The 64-bit build itself is not under WoW64: no alias for it.
-        EXPECT_EQ(registerComponent(owner, "/s", capitals, "vmsi-tests-component.dll"), 0);
-        EXPECT_EQ(takeReports().back(), warning("That file doesn't exist", owner));
-    }
+    const auto record = test::waitForFile(nativeTool.path() + ".record");
+    ASSERT_TRUE(record.has_value()) << "the tool in Sysnative did not run";
+    EXPECT_EQ(test::recordField(*record, "commandLine"), commandLine);
+    DeleteFileA((nativeTool.path() + ".record").c_str());
 
     // Outside the system folder, the system folder's own tool as ever.
-    waitForRegistrationToolsToEnd();
     EXPECT_EQ(registerComponent(nullptr, "/s", folder(), "VmsiSelfRegistering.dll",
-                                WaitForInputIdle, test::wow64Answer()),
+                                WaitForInputIdle, test::wow64Process),
               1);
     const auto marker = waitForMarker(".registered");
     ASSERT_TRUE(marker.has_value());
     EXPECT_EQ(test::recordField(*marker, "program"), startedRegistrationTool());
-    EXPECT_FALSE(nativeTool && nativeTool->ran());
+    // The 64-bit build itself is not under WoW64: no alias for it.
+    EXPECT_EQ(registerComponent(owner, "/s", capitals, "vmsi-tests-component.dll"), 0);
+    EXPECT_EQ(takeReports().back(), warning("That file doesn't exist", owner));
+    EXPECT_FALSE(nativeTool.ran());
 }
 
 TEST_F(RegisterTest, TheExportTakesNullAndOverlongTextsWithoutHarm) {

@@ -182,7 +182,7 @@ for platform in win32 win64; do
         fi
         characteristics=$(echo "$tables" | sed -n '/^DllCharacteristics/,/^SizeOfStackReserve/p')
         for protection in $protections; do
-            if echo "$characteristics" | grep -qw "$protection"; then
+            if grep -qw "$protection" <<<"$characteristics"; then
                 echo "ok: $file has $protection"
             else
                 fail "$file lacks $protection in its DllCharacteristics"

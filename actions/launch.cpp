@@ -7,9 +7,34 @@
 #include "paths.h"
 #include "processes.h"
 
+#include <objbase.h>
+
 namespace vmsi {
 
 namespace {
+
+// COM on the calling thread for the life of the object: the single-threaded
+// apartment, without OLE1 DDE, as the shell's documentation asks of a
+// ShellExecute caller (some of its extensions need COM). A thread already in
+// an apartment stays in it: one of the same kind counts one more
+// initialisation (S_FALSE), undone here as well; one in the multi-threaded
+// apartment is refused (RPC_E_CHANGED_MODE) and left as it was.
+class ComForTheShell {
+public:
+    ComForTheShell()
+        : initialised_(SUCCEEDED(
+              CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+    ~ComForTheShell() {
+        if (initialised_) {
+            CoUninitialize();
+        }
+    }
+    ComForTheShell(const ComForTheShell&) = delete;
+    ComForTheShell& operator=(const ComForTheShell&) = delete;
+
+private:
+    bool initialised_;
+};
 
 // The steps both launch actions begin with: join and normalise the path,
 // report it and the parameters, test that it exists. Yields the path, or
@@ -44,15 +69,16 @@ bool waitForTheProgram(HANDLE process, WaitPolicy* policy) {
 
 } // namespace
 
-int launchThroughShell(HWND owner, const Text& folder, const Text& fileName,
-                       const Text& parameters) {
+int launchThroughShell(HWND owner, const Text& folder, const Text& fileName, const Text& parameters,
+                       ShellOpen shellOpen) {
     const Text path = locateLaunchTarget(owner, folder, fileName, parameters);
     if (path.empty()) {
         return 0;
     }
     // The folder goes to the shell as given: neither normalised nor tested.
     // What the shell answers is not examined.
-    ShellExecuteA(owner, "open", path.c_str(), parameters.c_str(), folder.c_str(), SW_SHOWNORMAL);
+    const ComForTheShell com;
+    shellOpen(owner, "open", path.c_str(), parameters.c_str(), folder.c_str(), SW_SHOWNORMAL);
     return 1;
 }
 

@@ -10,8 +10,13 @@
 
 namespace vmsi {
 
-int launchThroughShell(HWND owner, const Text& folder, const Text& fileName,
-                       const Text& parameters);
+// How the action asks the shell to open the path: ShellExecuteA. Tests give
+// the real call behind a wrapper that notes the thread's COM apartment
+// during it, which nothing else can observe.
+using ShellOpen = decltype(&ShellExecuteA);
+
+int launchThroughShell(HWND owner, const Text& folder, const Text& fileName, const Text& parameters,
+                       ShellOpen shellOpen = ShellExecuteA);
 
 // A caller inside the library that has found a text it cannot pass to the
 // program whole asks for RefuseAsMissing: the launch reports as ever, then

@@ -68,10 +68,37 @@ Text withoutEnclosingQuotes(const Text& text) {
     return text;
 }
 
+// The text with every reference to %ProgramFiles% and %CommonProgramFiles%
+// (in any case) made one to %ProgramW6432% and %CommonProgramW6432%, which
+// name the 64-bit folders in a 32-bit process too. Each pair of percent
+// signs, read from the left, encloses one name.
+Text withNativeProgramFolders(const Text& text) {
+    Text result;
+    std::size_t done = 0;
+    for (;;) {
+        const std::size_t open = text.find('%', done);
+        const std::size_t close = open == Text::npos ? Text::npos : text.find('%', open + 1);
+        if (close == Text::npos) {
+            return result + text.substr(done);
+        }
+        const Text name = text.substr(open + 1, close - open - 1);
+        result += text.substr(done, open - done);
+        if (equalIgnoringCase(name, "ProgramFiles")) {
+            result += "%ProgramW6432%";
+        } else if (equalIgnoringCase(name, "CommonProgramFiles")) {
+            result += "%CommonProgramW6432%";
+        } else {
+            result += text.substr(open, close - open + 1);
+        }
+        done = close + 1;
+    }
+}
+
 } // namespace
 
 int registerComponent(HWND owner, const Text& options, const Text& folder, const Text& fileName,
-                      InputIdleWait waitForInputIdle, WaitPolicy* waitPolicy) {
+                      InputIdleWait waitForInputIdle, WaitPolicy* waitPolicy,
+                      Wow64Query isWow64Process) {
     const Text componentPath = joinPath(folder, fileName);
     const Text commandLine = registrationCommandLine(options, componentPath);
     reportInformation(owner, "Commandline to Register: " + commandLine);
@@ -81,16 +108,27 @@ int registerComponent(HWND owner, const Text& options, const Text& folder, const
         reportWarning(owner, "Options must be regsvr32 switches: " + options);
         return 0;
     }
-    if (!pathExists(componentPath)) {
-        reportWarning(owner, "That file doesn't exist");
-        return 0;
-    }
     // The tool is named by its full path in the system folder: found by the
     // program search, a regsvr32.exe planted in the installer's folder or the
     // current folder would run with the installer's rights. The command line
     // still names it "regsvr32", as the tool expects to see itself.
-    std::optional<ProcessInformation> tool =
-        startProcess(systemFilePath("regsvr32.exe"), commandLine, SW_SHOW);
+    Text toolPath = systemFilePath("regsvr32.exe");
+    Text testedPath = componentPath;
+    // Under WoW64 a component in the system folder would be looked for in
+    // the 32-bit one: reported missing, or a 32-bit namesake registered. It
+    // is tested through Sysnative and registered by the tool that lives
+    // there, the 64-bit one, which finds it where the command line names it.
+    if (runsUnderWow64(isWow64Process)) {
+        if (const std::optional<Text> native = throughSysnative(componentPath)) {
+            testedPath = *native;
+            toolPath = throughSysnative(toolPath).value_or(toolPath);
+        }
+    }
+    if (!pathExists(testedPath)) {
+        reportWarning(owner, "That file doesn't exist");
+        return 0;
+    }
+    std::optional<ProcessInformation> tool = startProcess(toolPath, commandLine, SW_SHOW);
     if (!tool) {
         reportWarning(owner, "CreateProcess failed.");
         return 0;
@@ -101,7 +139,7 @@ int registerComponent(HWND owner, const Text& options, const Text& folder, const
     return waitUntilIdle(tool->process.get(), waitForInputIdle, waitPolicy) ? 1 : 0;
 }
 
-int checkIfAppInstalled(HWND owner, const Text& programName) {
+int checkIfAppInstalled(HWND owner, const Text& programName, Wow64Query isWow64Process) {
     reportInformation(owner, "Searching in AppPaths for: " + programName);
 
     RegistryKey appPaths;
@@ -125,13 +163,20 @@ int checkIfAppInstalled(HWND owner, const Text& programName) {
     // Entries name their program as a command would: Windows' own often
     // through %ProgramFiles% (REG_EXPAND_SZ), some in double quotes. Any
     // other type is taken as it stands.
-    Text programPath = value->text;
-    if (value->type == REG_EXPAND_SZ) {
-        programPath = expandedReferences(programPath);
+    const bool expandable = value->type == REG_EXPAND_SZ;
+    const auto programPathOf = [expandable](const Text& data) {
+        return withoutEnclosingQuotes(expandable ? expandedReferences(data) : data);
+    };
+    bool located = pathExists(programPathOf(value->text));
+    // Under WoW64, %ProgramFiles% names Program Files (x86), where a 64-bit
+    // program that registered itself through it does not lie: its entry is
+    // tried once more with the variables that name the 64-bit folders.
+    if (!located && expandable && runsUnderWow64(isWow64Process)) {
+        const Text native = withNativeProgramFolders(value->text);
+        located = native != value->text && pathExists(programPathOf(native));
     }
-    programPath = withoutEnclosingQuotes(programPath);
 
-    if (!pathExists(programPath)) {
+    if (!located) {
         reportWarning(owner, "Program not located");
         return 0;
     }

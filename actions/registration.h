@@ -3,6 +3,7 @@
 #pragma once
 
 #include "launch.h"
+#include "paths.h"
 #include "text.h"
 
 #include <windows.h>
@@ -17,8 +18,10 @@ using InputIdleWait = DWORD(WINAPI*)(HANDLE process, DWORD milliseconds);
 // may end it: the action then gives 0 (launch.h).
 int registerComponent(HWND owner, const Text& options, const Text& folder, const Text& fileName,
                       InputIdleWait waitForInputIdle = WaitForInputIdle,
-                      WaitPolicy* waitPolicy = nullptr);
+                      WaitPolicy* waitPolicy = nullptr,
+                      Wow64Query isWow64Process = IsWow64Process);
 
-int checkIfAppInstalled(HWND owner, const Text& programName);
+int checkIfAppInstalled(HWND owner, const Text& programName,
+                        Wow64Query isWow64Process = IsWow64Process);
 
 } // namespace vmsi

@@ -21,6 +21,23 @@ function(vmsi_library_code target)
     target_compile_options(${target} PRIVATE -fstack-protector-strong)
 endfunction()
 
+# vmsi_loader_protections(TARGET): the loader's protections, for every image
+# that ships (the DLLs and the runner): a base address that moves (ASLR, with
+# the 64-bit address space's entropy) and no code run from data pages (DEP);
+# ld sets them by default, and saying so keeps them set. On 32-bit Windows,
+# NO_SEH: no code of the image installs an exception handler (the library is
+# built without exceptions, the runner's C++ exceptions unwind through DWARF
+# tables, and ld writes no SafeSEH table), so none found on its stack can be
+# the image's, and a forged one is not taken.
+function(vmsi_loader_protections target)
+    target_link_options(${target} PRIVATE -Wl,--dynamicbase -Wl,--nxcompat)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        target_link_options(${target} PRIVATE -Wl,--no-seh)
+    else()
+        target_link_options(${target} PRIVATE -Wl,--high-entropy-va)
+    endif()
+endfunction()
+
 # vmsi_library_dll(TARGET): how every DLL of the library is compiled and
 # linked.
 function(vmsi_library_dll target)
@@ -28,18 +45,7 @@ function(vmsi_library_dll target)
     # Undecorated export names (the def file keeps the @N of each); sections
     # that no export reaches are dropped.
     target_link_options(${target} PRIVATE -Wl,--kill-at -Wl,--gc-sections)
-    # The loader's protections: a base address that moves (ASLR, with the
-    # 64-bit address space's entropy) and no code run from data pages (DEP);
-    # ld sets them by default, and saying so keeps them set. On 32-bit
-    # Windows, NO_SEH: no code of the DLL installs an exception handler (it
-    # is built without exceptions and ld writes no SafeSEH table), so none
-    # found on its stack can be the DLL's, and a forged one is not taken.
-    target_link_options(${target} PRIVATE -Wl,--dynamicbase -Wl,--nxcompat)
-    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-        target_link_options(${target} PRIVATE -Wl,--no-seh)
-    else()
-        target_link_options(${target} PRIVATE -Wl,--high-entropy-va)
-    endif()
+    vmsi_loader_protections(${target})
     # Linked as C, the DLL has no C++ runtime library on its link line: a use
     # of its compiled part (exceptions, streams, threads) fails the link
     # instead of quietly adding its hundreds of kilobytes.

@@ -28,6 +28,13 @@ Text joinPath(const Text& folder, const Text& name) {
     return normalisePath(folder + "\\" + name);
 }
 
+bool equalIgnoringCase(const Text& one, const Text& other) {
+    const std::wstring first = widened(one);
+    const std::wstring second = widened(other);
+    return CompareStringOrdinal(first.data(), static_cast<int>(first.size()), second.data(),
+                                static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
+}
+
 DWORD pathAttributes(const Text& path) {
     return fitsPlatform(path) ? GetFileAttributesA(path.c_str()) : INVALID_FILE_ATTRIBUTES;
 }
@@ -36,7 +43,11 @@ bool pathExists(const Text& path) {
     return pathAttributes(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-Text systemFilePath(const Text& fileName) {
+namespace {
+
+// The system folder (GetSystemDirectoryA), or the empty text when the
+// platform names none.
+Text systemFolder() {
     std::vector<char> folder(MAX_PATH);
     UINT length = GetSystemDirectoryA(folder.data(), static_cast<UINT>(folder.size()));
     if (length >= folder.size()) {
@@ -47,7 +58,32 @@ Text systemFilePath(const Text& fileName) {
     if (length == 0 || length >= folder.size()) {
         return Text();
     }
-    return Text(folder.data(), length) + "\\" + fileName;
+    return Text(folder.data(), length);
+}
+
+} // namespace
+
+Text systemFilePath(const Text& fileName) {
+    const Text folder = systemFolder();
+    return folder.empty() ? Text() : folder + "\\" + fileName;
+}
+
+bool runsUnderWow64(Wow64Query isWow64Process) {
+    BOOL underWow64 = FALSE;
+    return isWow64Process(GetCurrentProcess(), &underWow64) && underWow64;
+}
+
+std::optional<Text> throughSysnative(const Text& path) {
+    const Text folder = systemFolder();
+    const std::size_t windowsFolderEnd = folder.rfind('\\');
+    if (windowsFolderEnd == Text::npos || path.size() < folder.size() ||
+        (path.size() > folder.size() && path[folder.size()] != '\\')) {
+        return std::nullopt;
+    }
+    if (!equalIgnoringCase(path.substr(0, folder.size()), folder)) {
+        return std::nullopt;
+    }
+    return folder.substr(0, windowsFolderEnd) + "\\Sysnative" + path.substr(folder.size());
 }
 
 } // namespace vmsi

@@ -2,17 +2,19 @@
 // -fstack-protector-strong calls (cmake/VmsiLibrary.cmake). The toolchain's
 // own, in libssp, seed the guard through CryptGenRandom as the library is
 // loaded, which loads a cryptographic provider DLL while the loader lock is
-// held. The guard is seeded here instead as the platform's own compilers
-// seed theirs: from what the process already has at hand, the addresses of
-// its image and stack (which ASLR moves) among them.
+// held. The guard is seeded here instead from RtlGenRandom, which answers
+// from the system's own generator without loading anything, and where that
+// gives nothing, as the platform's own compilers seed theirs: from what the
+// process already has at hand.
+#include "stack_protection.h"
+
 #include <windows.h>
 
 #include <cstdint>
 
 extern "C" {
 
-// The value the guard has until the library's start-up seeds it; never 0.
-std::uintptr_t __stack_chk_guard = static_cast<std::uintptr_t>(0x2F6B8E4AD3C51907ull);
+std::uintptr_t __stack_chk_guard = vmsi::unseededStackGuard;
 
 // A function found its guard overwritten: its return address may be an
 // attacker's. The process ends at once (fast fail, or where the platform
@@ -26,12 +28,20 @@ std::uintptr_t __stack_chk_guard = static_cast<std::uintptr_t>(0x2F6B8E4AD3C5190
 
 } // extern "C"
 
-namespace {
+namespace vmsi {
 
-// Runs with the image's other constructors, before DllMain and before any
-// export can be called; no protected function is running then. Unprotected
-// itself: the guard changes while it runs.
-__attribute__((constructor, no_stack_protector)) void seedStackGuard() {
+RandomSource platformRandomSource() {
+    const HMODULE advapi32 = GetModuleHandleA("advapi32.dll");
+    return advapi32 != nullptr ? reinterpret_cast<RandomSource>(reinterpret_cast<void*>(
+                                     GetProcAddress(advapi32, "SystemFunction036")))
+                               : nullptr;
+}
+
+std::uintptr_t stackGuardSeed(RandomSource random) {
+    std::uintptr_t guard = 0;
+    if (random != nullptr && random(&guard, sizeof guard) && guard != 0) {
+        return guard;
+    }
     FILETIME time = {};
     GetSystemTimeAsFileTime(&time);
     LARGE_INTEGER counter = {};
@@ -44,10 +54,19 @@ __attribute__((constructor, no_stack_protector)) void seedStackGuard() {
     seed ^= GetTickCount64() << 8;
     seed ^= reinterpret_cast<std::uintptr_t>(&seed);
     seed ^= static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&__stack_chk_guard)) << 16;
-    const std::uintptr_t guard = static_cast<std::uintptr_t>(seed ^ (seed >> 32));
-    if (guard != 0) {
-        __stack_chk_guard = guard;
-    }
+    guard = static_cast<std::uintptr_t>(seed ^ (seed >> 32));
+    return guard != 0 ? guard : __stack_chk_guard;
+}
+
+} // namespace vmsi
+
+namespace {
+
+// Runs with the image's other constructors, before DllMain and before any
+// export can be called; no protected function is running then. Unprotected
+// itself: the guard changes while it runs.
+__attribute__((constructor, no_stack_protector)) void seedStackGuard() {
+    __stack_chk_guard = vmsi::stackGuardSeed(vmsi::platformRandomSource());
 }
 
 } // namespace

@@ -9,6 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <objbase.h>
+
+#include <thread>
+#include <tuple>
+
 using namespace vmsi;
 using test::info;
 using test::Report;
@@ -155,6 +160,64 @@ TEST_F(LaunchTest, ShellGivesOneEvenWhenItCannotOpenTheFile) {
 
     EXPECT_EQ(launchThroughShell(owner, scratch_ / "App", "missing.doc", ""), 0);
     EXPECT_EQ(takeReports().back(), warning("That file doesn't exist", owner));
+}
+
+namespace {
+
+// The calling thread's own COM apartment, the process's first single-threaded
+// one counted as any other; APTTYPE_CURRENT for none (a thread without one
+// counts as in the multi-threaded apartment while that exists).
+APTTYPE apartmentOfThisThread() {
+    APTTYPE type = APTTYPE_CURRENT;
+    APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+    if (FAILED(CoGetApartmentType(&type, &qualifier)) ||
+        qualifier == APTTYPEQUALIFIER_IMPLICIT_MTA) {
+        return APTTYPE_CURRENT;
+    }
+    return type == APTTYPE_MAINSTA ? APTTYPE_STA : type;
+}
+
+// The real ShellExecuteA, noting the thread's apartment during the call.
+APTTYPE apartmentInTheShell = APTTYPE_CURRENT;
+HINSTANCE WINAPI shellExecuteNotingApartment(HWND owner, LPCSTR verb, LPCSTR file,
+                                             LPCSTR parameters, LPCSTR folder, INT show) {
+    apartmentInTheShell = apartmentOfThisThread();
+    return ShellExecuteA(owner, verb, file, parameters, folder, show);
+}
+
+} // namespace
+
+TEST_F(LaunchTest, ShellIsCalledInASingleThreadedApartmentAndTheThreadKeepsItsOwn) {
+    test::writeFile(scratch_ / "App\\notes.vmsi-no-such-type", "text");
+    // A fresh thread in no apartment, in a single-threaded one and in the
+    // multi-threaded one: its apartment in the shell's call and after the
+    // action; after its own CoUninitialize it must be in none.
+    for (const auto& [entered, inTheShell, afterwards] :
+         std::vector<std::tuple<std::optional<DWORD>, APTTYPE, APTTYPE>>{
+             {std::nullopt, APTTYPE_STA, APTTYPE_CURRENT},
+             {COINIT_APARTMENTTHREADED, APTTYPE_STA, APTTYPE_STA},
+             {COINIT_MULTITHREADED, APTTYPE_MTA, APTTYPE_MTA},
+         }) {
+        APTTYPE afterTheAction = APTTYPE_NA;
+        APTTYPE afterItsOwnEnd = APTTYPE_NA;
+        std::thread([&, entered = entered] {
+            if (entered) {
+                CoInitializeEx(nullptr, *entered);
+            }
+            EXPECT_EQ(launchThroughShell(nullptr, scratch_ / "App", "notes.vmsi-no-such-type", "",
+                                         shellExecuteNotingApartment),
+                      1);
+            afterTheAction = apartmentOfThisThread();
+            if (entered) {
+                CoUninitialize();
+            }
+            afterItsOwnEnd = apartmentOfThisThread();
+        }).join();
+        EXPECT_EQ(apartmentInTheShell, inTheShell) << entered.value_or(~0u);
+        EXPECT_EQ(afterTheAction, afterwards) << entered.value_or(~0u);
+        EXPECT_EQ(afterItsOwnEnd, APTTYPE_CURRENT) << entered.value_or(~0u);
+    }
+    takeReports();
 }
 
 TEST_F(LaunchTest, ExportsTakeNullTextsAsEmptyTexts) {

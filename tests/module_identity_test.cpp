@@ -1,13 +1,16 @@
 // The library's identity: its own path and file version, as the real DLLs
-// report them through GetDLLNameAndVersion.
+// report them through GetDLLNameAndVersion; and the stack guard that its
+// start-up seeds.
 #include "handles.h"
 #include "module_identity.h"
 #include "scratch.h"
 #include "shipped_library.h"
+#include "stack_protection.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 using namespace vmsi;
@@ -158,5 +161,73 @@ TEST(FixedFileVersionText, WritesEachNumberAsPercentDWould) {
             std::snprintf(expected, sizeof expected, "%d.%d.%d.%d", high, low, low, high);
             EXPECT_EQ(versionText(MAKELONG(low, high), MAKELONG(high, low)), expected);
         }
+    }
+}
+
+namespace {
+
+// The guard of a loaded library: at the place of the image that holds the
+// unseeded value in its file, where it must be found once.
+std::uintptr_t loadedGuardOf(HMODULE module, const std::string& file) {
+    const std::string image = test::readFile(file).value_or("");
+    const std::string unseeded(reinterpret_cast<const char*>(&unseededStackGuard),
+                               sizeof unseededStackGuard);
+    const std::size_t offset = image.find(unseeded);
+    EXPECT_EQ(image.find(unseeded, offset + 1), std::string::npos) << file;
+    const auto* base = reinterpret_cast<const unsigned char*>(module);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    std::uintptr_t guard = unseededStackGuard;
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+    for (WORD index = 0; index < nt->FileHeader.NumberOfSections; ++index, ++section) {
+        if (offset - section->PointerToRawData < section->SizeOfRawData) {
+            std::memcpy(&guard, base + section->VirtualAddress + offset - section->PointerToRawData,
+                        sizeof guard);
+        }
+    }
+    return guard;
+}
+
+// Stand-ins for Windows' RtlGenRandom: one whose bytes the test knows (all
+// 0xA5), one that fails, and one whose bytes are all 0.
+BOOLEAN WINAPI knownRandomBytes(PVOID buffer, ULONG length) {
+    std::memset(buffer, 0xA5, length);
+    return TRUE;
+}
+BOOLEAN WINAPI refusedRandomBytes(PVOID, ULONG) {
+    return FALSE;
+}
+BOOLEAN WINAPI zeroRandomBytes(PVOID buffer, ULONG length) {
+    std::memset(buffer, 0, length);
+    return TRUE;
+}
+
+} // namespace
+
+TEST(StackGuard, EveryLoadOfTheLibrarySeedsAGuardOfItsOwn) {
+    test::ScratchFolder scratch("stack-guard");
+    std::uintptr_t guards[2] = {};
+    for (std::uintptr_t& guard : guards) {
+        const std::string copy = scratch / (&guard == guards ? "first.dll" : "second.dll");
+        test::copyFileOrFail(test::shippedFile("VardoMSICustomActions.dll"), copy);
+        const LoadedModule module(LoadLibraryA(copy.c_str()));
+        ASSERT_TRUE(module) << copy << ": error " << GetLastError();
+        guard = loadedGuardOf(module.get(), copy);
+        EXPECT_NE(guard, unseededStackGuard) << copy;
+    }
+    EXPECT_NE(guards[0], guards[1]);
+}
+
+TEST(StackGuard, ComesFromRtlGenRandomAndWithoutItFromTheProcesssOwnMix) {
+    EXPECT_NE(platformRandomSource(), nullptr) << "advapi32 has no SystemFunction036";
+    std::uintptr_t known = 0;
+    knownRandomBytes(&known, sizeof known);
+    EXPECT_EQ(stackGuardSeed(knownRandomBytes), known);
+    // Without the function, when it fails, and when it gives 0.
+    for (RandomSource random : {RandomSource{}, &refusedRandomBytes, &zeroRandomBytes}) {
+        const std::uintptr_t guard = stackGuardSeed(random);
+        EXPECT_NE(guard, 0u);
+        EXPECT_NE(guard, unseededStackGuard);
+        EXPECT_NE(guard, known);
     }
 }

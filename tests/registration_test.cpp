@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 using namespace vmsi;
 using test::info;
 using test::PlantedFile;
@@ -34,15 +36,23 @@ void waitForRegistrationToolsToEnd() {
         << "a registration tool still runs after 10 s";
 }
 
+// Sets an environment variable of this process for the life of the object,
+// then puts back what it was.
 class EnvironmentVariable {
 public:
     EnvironmentVariable(const char* name, const char* value) : name_(name) {
+        char old[MAX_PATH];
+        const DWORD length = GetEnvironmentVariableA(name, old, sizeof old);
+        if (length > 0 && length < sizeof old) {
+            old_ = std::string(old, length);
+        }
         SetEnvironmentVariableA(name, value);
     }
-    ~EnvironmentVariable() { SetEnvironmentVariableA(name_, nullptr); }
+    ~EnvironmentVariable() { SetEnvironmentVariableA(name_, old_ ? old_->c_str() : nullptr); }
 
 private:
     const char* name_;
+    std::optional<std::string> old_;
 };
 
 class RegisterTest : public ::testing::Test {
@@ -230,6 +240,66 @@ TEST_F(RegisterTest, AWaitPolicyIsAskedBetweenSlicesAndMayEndTheTool) {
         << "the tool registered the component";
 }
 
+TEST_F(RegisterTest, UnderWow64AComponentInTheSystemFolderIsTestedAndRegisteredThroughSysnative) {
+    char system[MAX_PATH];
+    const std::string systemFolder(system, GetSystemDirectoryA(system, sizeof system));
+    // The alias of a 32-bit process under WoW64 for the real system folder.
+    // In the 64-bit build a stand-in for Windows: a folder of that name, made
+    // for the test, with a recorder as the 64-bit tool.
+    const std::string sysnative =
+        systemFolder.substr(0, systemFolder.rfind('\\')) + "\\Sysnative\\";
+    struct StandIn {
+        std::string folder;
+        ~StandIn() {
+            if (!test::underWow64) {
+                test::removeTree(folder);
+            }
+        }
+    } standIn{sysnative};
+    if (!test::underWow64) {
+        test::makeFolders(sysnative);
+    }
+    // A component that this process finds only through the alias, named
+    // with the system folder in capitals: it is recognised in any case.
+    const test::PlantedFile nativeComponent(component(), sysnative + "vmsi-tests-component.dll");
+    ASSERT_FALSE(pathExists(systemFolder + "\\vmsi-tests-component.dll"));
+    std::string capitals = systemFolder + "\\";
+    CharUpperA(capitals.data());
+    if (test::underWow64) {
+        // The real answer. The system's 64-bit tool is not started: it would
+        // hand the test's 32-bit component on to the 32-bit one.
+        EXPECT_TRUE(runsUnderWow64());
+        EXPECT_EQ(throughSysnative(capitals + "vmsi-tests-component.dll"),
+                  sysnative + "vmsi-tests-component.dll");
+        return;
+    }
+
+    const test::PlantedFile nativeTool(test::besideThisProgram("recorder.exe"),
+                                       sysnative + "regsvr32.exe");
+    const std::string commandLine = "regsvr32 /s \"" + capitals + "vmsi-tests-component.dll\"";
+    EXPECT_EQ(registerComponent(owner, "/s", capitals, "vmsi-tests-component.dll", WaitForInputIdle,
+                                nullptr, test::wow64Process),
+              1);
+    EXPECT_EQ(takeReports(),
+              (std::vector<Report>{info("Commandline to Register: " + commandLine, owner)}));
+    const auto record = test::waitForFile(nativeTool.path() + ".record");
+    ASSERT_TRUE(record.has_value()) << "the tool in Sysnative did not run";
+    EXPECT_EQ(test::recordField(*record, "commandLine"), commandLine);
+    DeleteFileA((nativeTool.path() + ".record").c_str());
+
+    // Outside the system folder, the system folder's own tool as ever.
+    EXPECT_EQ(registerComponent(nullptr, "/s", folder(), "VmsiSelfRegistering.dll",
+                                WaitForInputIdle, nullptr, test::wow64Process),
+              1);
+    const auto marker = waitForMarker(".registered");
+    ASSERT_TRUE(marker.has_value());
+    EXPECT_EQ(test::recordField(*marker, "program"), startedRegistrationTool());
+    // The 64-bit build itself is not under WoW64: no alias for it.
+    EXPECT_EQ(registerComponent(owner, "/s", capitals, "vmsi-tests-component.dll"), 0);
+    EXPECT_EQ(takeReports().back(), warning("That file doesn't exist", owner));
+    EXPECT_FALSE(nativeTool.ran());
+}
+
 TEST_F(RegisterTest, TheExportTakesNullAndOverlongTextsWithoutHarm) {
     test::ShippedLibrary library;
     using Register = int(__stdcall*)(HWND, const char*, const char*, const char*);
@@ -341,6 +411,46 @@ TEST_F(AppPathsTest, AQuotedPathAndAnExpandableReferenceAreLocated) {
         entry.setDefault(data);
         EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 0) << data;
         EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", false)) << data;
+    }
+}
+
+TEST_F(AppPathsTest, UnderWow64AnEntryThroughProgramFilesIsTriedOnceMoreInThe64BitFolders) {
+    // What WoW64 shows a 32-bit process, replayed in the 64-bit build (a
+    // stand-in for Windows): %ProgramFiles% and %CommonProgramFiles% name the
+    // 32-bit folders; %ProgramW6432% and %CommonProgramW6432% the 64-bit ones.
+    std::optional<EnvironmentVariable> programFiles;
+    std::optional<EnvironmentVariable> commonProgramFiles;
+    if (!test::underWow64) {
+        programFiles.emplace("ProgramFiles", "C:\\Program Files (x86)");
+        commonProgramFiles.emplace("CommonProgramFiles", "C:\\Program Files (x86)\\Common Files");
+    }
+    const std::string programs = "C:\\Program Files";
+    AppPathsEntry entry("vmsi-tests-app.exe");
+    // The value, its type, the folder where its program lies (or none), and
+    // whether it is located.
+    for (const auto& [data, type, folder, located] :
+         std::vector<std::tuple<std::string, DWORD, std::string, int>>{
+             {"\"%programfiles%\\vmsi-tests-app.exe\"", REG_EXPAND_SZ, programs, 1},
+             {"%CommonProgramFiles%\\vmsi-tests-app.exe", REG_EXPAND_SZ,
+              programs + "\\Common Files", 1},
+             // Only those names, only where they are expanded, and once.
+             {"%ProgramFiles%\\vmsi-tests-app.exe", REG_SZ, programs, 0},
+             {"%ProgramFiles(x86)%\\vmsi-tests-app.exe", REG_EXPAND_SZ, programs, 0},
+             {"%ProgramFiles%\\vmsi-tests-app.exe", REG_EXPAND_SZ, "", 0},
+         }) {
+        std::optional<test::PlantedFile> planted;
+        if (!folder.empty()) {
+            planted.emplace(program(), folder + "\\vmsi-tests-app.exe");
+        }
+        entry.setDefault(data, type);
+        EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe", test::wow64Answer()), located)
+            << data;
+        EXPECT_EQ(takeReports(), verdict("vmsi-tests-app.exe", located == 1)) << data;
+        // The 64-bit build itself is not under WoW64: its entry is read once.
+        if (!test::underWow64) {
+            EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 0) << data;
+            takeReports();
+        }
     }
 }
 

@@ -1,5 +1,7 @@
 #include "child_processes.h"
 
+#include <gtest/gtest.h>
+
 #include <tlhelp32.h>
 
 #include <string>
@@ -7,6 +9,16 @@
 namespace vmsi::test {
 
 namespace {
+
+// Under Wine, the first window of a session starts explorer.exe for the
+// desktop, as a child of the program that made it, and it runs until the
+// server ends. COM's single-threaded apartment, which VMSI_Launch enters for
+// the shell, has a window. On Windows the desktop is always there; here it
+// is made before the first test, so that no test sees it start.
+class DesktopFirst : public ::testing::Environment {
+    void SetUp() override { GetDesktopWindow(); }
+};
+::testing::Environment* const desktopFirst = ::testing::AddGlobalTestEnvironment(new DesktopFirst);
 
 struct Child {
     DWORD id;

@@ -4,6 +4,7 @@
 // a few places; there the tests name the answer each build must get.
 #pragma once
 
+#include "paths.h"
 #include "text.h"
 
 #include <windows.h>
@@ -46,5 +47,19 @@ inline Text startedSystemProgramFolder() {
 // The prefix's Program Files folder (ProgramFilesDir), as this build reads it.
 inline const char* const programFilesFolder =
     underWow64 ? "C:\\Program Files (x86)" : "C:\\Program Files";
+
+// A stand-in for Windows: IsWow64Process as 64-bit Windows answers it for
+// the shipped 32-bit library, which no 64-bit program under Wine can ask.
+inline BOOL WINAPI wow64Process(HANDLE, PBOOL answer) {
+    *answer = TRUE;
+    return TRUE;
+}
+
+// The IsWow64Process to give the library to see 64-bit Windows as the
+// shipped library sees it: the real one where this build runs under WoW64,
+// else the stand-in.
+inline Wow64Query wow64Answer() {
+    return underWow64 ? &IsWow64Process : &wow64Process;
+}
 
 } // namespace vmsi::test

@@ -79,7 +79,7 @@ for platform in win32 win64; do
         done < <(echo "$tables" | sed -n 's/^\s*DLL Name: //p')
         characteristics=$(echo "$tables" | sed -n '/^DllCharacteristics/,/^SizeOfStackReserve/p')
         for protection in $protections; do
-            if echo "$characteristics" | grep -qw "$protection"; then
+            if grep -qw "$protection" <<<"$characteristics"; then
                 echo "ok: $dll has $protection"
             else
                 fail "$dll lacks $protection in its DllCharacteristics"

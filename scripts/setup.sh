@@ -13,7 +13,8 @@ as_root() {
 install_packages() {
     local packages=(cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
         binutils-mingw-w64-x86-64 googletest wine wine64 wine32:i386 qemu-user-static zip unzip
-        wixl msitools libxml2-utils clang libclang-rt-14-dev locales osslsigncode openssl lld llvm)
+        wixl msitools libxml2-utils clang libclang-rt-14-dev locales osslsigncode openssl lld llvm
+        debootstrap)
     local missing=()
     for p in "${packages[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -2,8 +2,10 @@
 # Builds everything and runs every test: the suite under 64-bit Wine, the
 # checks of the built libraries' tables, the 32-bit conformance stage, and
 # the whole suite again against the shipped 32-bit build where 32-bit
-# programs run natively; one line says whether that ran. The user's home
-# folder must be left exactly as it was found.
+# programs run natively; one line says whether that ran. Then both suites
+# once more under Wine 10 (scripts/wine10.sh), where a Debian 13 root can be
+# made; its lines say what ran. The user's home folder must be left exactly
+# as it was found.
 #   scripts/test.sh [ctest arguments...]
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/root.sh"
@@ -24,6 +26,10 @@ stop_wine_server
 # The 32-bit suite's own last line (tests/run_suite32.sh), from ctest's log.
 suite32=$(grep -m1 '^32-bit suite: ' build/win64/Testing/Temporary/LastTest.log || true)
 echo "${suite32:-32-bit suite: no result in this run (left out, or it failed: see above)}"
+
+# After ctest, alone: the lane runs the same test programs, which place files
+# beside themselves.
+scripts/wine10.sh || status=1
 
 if ! home_changes=$(diff <(echo "$home_before") <(echo "$(home_snapshot)")); then
     echo "test: the home folder $HOME changed during the run:"

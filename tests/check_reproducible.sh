@@ -22,8 +22,8 @@ rm -rf "$work"
 build_copy() {
     local copy=$1
     mkdir -p "$copy"
-    tar -C "$root" --exclude=./build --exclude=./dist --exclude='./.wine-prefix*' --exclude=./.git \
-        -cf - . | tar -C "$copy" -xf -
+    tar -C "$root" --exclude=./build --exclude=./dist --exclude='./.wine-prefix*' \
+        --exclude=./.debian13 --exclude=./.git -cf - . | tar -C "$copy" -xf -
     # As scripts/configure.sh configures the product, without the tests.
     cmake -S "$copy" -B "$copy/build/win32" -DCMAKE_TOOLCHAIN_FILE="$copy/cmake/toolchain-i686-w64-mingw32.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DVMSI_BUILD_TESTS=OFF >/dev/null

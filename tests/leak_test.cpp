@@ -6,6 +6,13 @@
 // committed private memory must not grow. A call that left one handle or one
 // buffer behind would show 100 or 300 times over.
 //
+// The heap is weighed in parts of the loop, 20 iterations each, not over the
+// whole of it: Wine 10's own heap grows now and then by a step of 4 to
+// 23 KiB (a few steps in 600 calls, at other calls in every run, measured),
+// which an allowance for the whole loop cannot tell from a leak, while a
+// leak grows the heap in every part. Ordered by their growth, the part in
+// the middle must not grow.
+//
 // The loops call the trace variant, the shipped library's code with a sink
 // that writes each report to standard error (here a file), so that a call
 // that failed says why. Under load Wine's process creation now and then fails
@@ -19,8 +26,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <vector>
 
 using namespace vmsi;
 using namespace vmsi::test;
@@ -34,7 +43,13 @@ constexpr int warmUpIterations = 5;
 // started program and per loaded library), far below one handle or one
 // small buffer per call.
 constexpr int handleAllowance = 3;
-constexpr long long heapAllowance = 8 * 1024;
+// Wine 10 hands out small buffers from groups of about 32 of one size, and
+// its heap walk counts a group whole (measured: a 64-byte buffer kept per
+// call grew the heap by 2,504 bytes at a time), so a part makes 40 calls for
+// a buffer kept per call to show in every part. Under Wine 8 such a buffer
+// shows as 2,560 bytes per part.
+constexpr int iterationsPerHeapPart = 20;
+constexpr long long heapAllowancePerPart = 512;
 constexpr long long privateAllowance = 256 * 1024;
 
 constexpr const char* installation = "Software\\Vardo\\Quillmark\\4.0";
@@ -133,6 +148,15 @@ struct Held {
     long long heapBytes;
     long long privateBytes;
 };
+
+// The value in the middle once ordered (0 for none).
+long long middleOf(std::vector<long long> values) {
+    if (values.empty()) {
+        return 0;
+    }
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
 
 Held heldNow() {
     return {openHandleCount(), static_cast<long long>(heapBytesInUse()),
@@ -256,27 +280,39 @@ TEST(Leaks, NoActionKeepsAHandleOrMemoryOnAnyPath) {
             once();
         }
         const int loops = startsAProgram(leakCase.action) ? iterationsStartingAProgram : iterations;
+        std::vector<long long> heapGrowth; // of each part, made before it is weighed
+        heapGrowth.reserve(loops / iterationsPerHeapPart);
         const Held before = heldNow();
         const ULONGLONG started = GetTickCount64();
-        for (int i = 0; i < loops && callsAsExpected; ++i) {
+        long long heapMark = before.heapBytes;
+        for (int i = 1; i <= loops && callsAsExpected; ++i) {
             once();
+            if (i % iterationsPerHeapPart == 0) {
+                const auto heapNow = static_cast<long long>(heapBytesInUse());
+                heapGrowth.push_back(heapNow - heapMark);
+                heapMark = heapNow;
+            }
         }
         const Held after = heldNow();
         const int handles = after.handles - before.handles;
         const long long heap = after.heapBytes - before.heapBytes;
         const long long privateMemory = after.privateBytes - before.privateBytes;
+        const long long heapInTheMiddlePart = middleOf(heapGrowth);
         // Wine 8's WaitForInputIdle, which the registration calls as WinExec
         // did, keeps a handle to the started tool's idle event every time
         // (measured; Windows closes it): one per call that starts the tool.
         const int platformKept = leakCase.action == "VMSI_Register" ? iterations : 0;
         EXPECT_LE(handles, handleAllowance + platformKept) << "handles kept";
-        EXPECT_LE(heap, heapAllowance) << "heap bytes kept";
+        EXPECT_LE(heapInTheMiddlePart, heapAllowancePerPart)
+            << "heap bytes kept in the middle one of the parts of " << iterationsPerHeapPart
+            << " iterations: " << ::testing::PrintToString(heapGrowth);
         EXPECT_LE(privateMemory, privateAllowance) << "private memory kept";
         EXPECT_LE(retries * 100, calls) << retries << " retries in " << calls << " calls";
         std::printf("[figures] leaks: %s %d successful and %d failing calls in %.1f s: "
-                    "handles %+d, heap %+lld bytes, private memory %+lld KiB, %d retries\n",
+                    "handles %+d, heap %+lld bytes (%+lld in the middle part), private memory "
+                    "%+lld KiB, %d retries\n",
                     leakCase.action.c_str(), loops, loops, (GetTickCount64() - started) / 1000.0,
-                    handles, heap, privateMemory / 1024, retries);
+                    handles, heap, heapInTheMiddlePart, privateMemory / 1024, retries);
         std::fflush(stdout);
     }
     EXPECT_TRUE(noneRunningWithin("regsvr32.exe", 10000))

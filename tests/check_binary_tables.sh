@@ -83,6 +83,7 @@ kernel32 XP SetUnhandledExceptionFilter SizeofResource Sleep SuspendThread
 kernel32 XP TerminateProcess TlsAlloc TlsFree TlsGetValue TlsSetValue
 kernel32 XP TryEnterCriticalSection VirtualProtect VirtualQuery WaitForMultipleObjects
 kernel32 XP WaitForSingleObject WideCharToMultiByte WriteFile
+kernel32 XP GetFullPathNameW GetLongPathNameW GetStartupInfoW
 kernel32 Vista CompareStringOrdinal GetFileInformationByHandleEx GetFinalPathNameByHandleW
 kernel32 Vista GetTickCount64 SetFileInformationByHandle
 kernel32 7 __C_specific_handler
@@ -95,7 +96,7 @@ msvcrt 7 _endthreadex _errno _fileno _fmode _initterm _iob _lock _onexit _read _
 msvcrt 7 _setjmp3 _setmode _strdup _ultoa _unlock abort atoi calloc exit fflush fprintf
 msvcrt 7 fputc fputs free fwrite localeconv longjmp malloc memchr memcmp memcpy memmove
 msvcrt 7 memset printf realloc setlocale signal strchr strcmp strerror strlen strncmp
-msvcrt 7 vfprintf wcslen
+msvcrt 7 vfprintf wcslen __p__wcmdln __wgetmainargs __winitenv _wcmdln
 ole32 XP CoInitializeEx CoUninitialize
 shell32 XP ShellExecuteA
 user32 XP WaitForInputIdle

@@ -288,8 +288,9 @@ TEST_F(ShortcutTest, ADesktopEntryThatLinksElsewhereNeverChangesWhatItLinksTo) {
     // one to an empty hidden folder, which a deletion through the link would
     // remove, and one to a hidden folder holding a read-only file. And a
     // second name (a hard link) of that read-only file, whose attributes are
-    // every name's: Wine's classic deletion cannot take a read-only name
-    // without clearing them, so it stays (5) and the file keeps them.
+    // every name's: the POSIX deletion takes that name alone, the classic
+    // one (Windows 7, Wine 8) cannot take a read-only name without clearing
+    // them, so there it stays (5). Either way the file keeps them.
     test::makeFolders(scratch_ / "Outside\\Empty");
     test::makeFolders(scratch_ / "Outside\\Full");
     test::writeFile(scratch_ / "Outside\\Full\\precious.lnk", "precious");
@@ -305,9 +306,13 @@ TEST_F(ShortcutTest, ADesktopEntryThatLinksElsewhereNeverChangesWhatItLinksTo) {
     ASSERT_TRUE(CreateHardLinkA((userDesktop() + "\\Hard.lnk").c_str(),
                                 (scratch_ / "Outside\\Full\\precious.lnk").c_str(), nullptr));
 
+    const bool posix = test::platformDeletesAsPosix();
     for (const char* name : {"Empty.lnk", "Full.lnk", "Hard.lnk"}) {
-        EXPECT_EQ(removeDesktopShortcut(owner, 0, name), 0) << name;
-        EXPECT_EQ(takeReports().back(), warning("Error Deleting Shortcut: GetLastError = 5", owner))
+        const bool deleted = posix && std::string(name) == "Hard.lnk";
+        EXPECT_EQ(removeDesktopShortcut(owner, 0, name), deleted ? 1 : 0) << name;
+        EXPECT_EQ(takeReports().back(),
+                  deleted ? info("Shortcut deleted", owner)
+                          : warning("Error Deleting Shortcut: GetLastError = 5", owner))
             << name;
     }
     EXPECT_EQ(test::snapshotOf(scratch_ / "Outside"), outside);
@@ -373,6 +378,7 @@ TEST_F(ShortcutTest, ARefusedDeletionAndAFatVolumeAreHandledAsOnWindows) {
     ASSERT_TRUE(SetFileAttributesA(shortcut.c_str(), readOnlyAndHidden));
     test::fatVolumeRefusals = 0;
     test::StandInForWindows windows(windowsStandIns.fileInformation, &test::fatVolume);
+    test::StandInForWindows noPosix(windowsStandIns.setFileInformation, &test::fatVolumeDeletion);
     EXPECT_EQ(removeDesktopShortcut(owner, 0, "Quillmark.lnk"), 1);
     EXPECT_FALSE(test::readFile(shortcut).has_value());
     EXPECT_GT(test::fatVolumeRefusals, 0);

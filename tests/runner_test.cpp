@@ -103,7 +103,7 @@ TEST(Runner, ListsExactlyWhatTheLibraryExports) {
          "VmsiCheckForQLMK VMSICHECKFORQLMK_VERSION VMSICHECKFORQLMK_FAILONZERO\n"},
         {"--dll \"" + otherBuildFile("VardoMSICustomActionsMsi.dll") + "\" --list", entries,
          "VmsiLaunchWait VMSILAUNCHWAIT_FOLDER VMSILAUNCHWAIT_FILENAME VMSILAUNCHWAIT_PARAMETERS "
-         "VMSILAUNCHWAIT_FAILONZERO VMSILAUNCHWAIT_FAILONEXITCODE\n"},
+         "VMSILAUNCHWAIT_FAILONZERO VMSILAUNCHWAIT_FAILONEXITCODE VMSILAUNCHWAIT_TIMEOUT\n"},
     };
     for (const auto& listing : cases) {
         const RunnerRun run = runRunner(listing.arguments);

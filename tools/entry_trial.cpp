@@ -296,6 +296,7 @@ std::optional<EntryReads> entryReads(const Text& entryName) {
     for (const char* waiting : waitingActions) {
         if (std::strcmp(action->name, waiting) == 0) {
             reads.properties.push_back(stem + "FAILONEXITCODE");
+            reads.properties.push_back(stem + "TIMEOUT");
         }
     }
     return reads;

@@ -23,7 +23,8 @@
 # (status 1). Where the lane cannot run (not root, no debootstrap, the root
 # cannot be made), one line says why, and it ends with status 0.
 #   scripts/wine10.sh [--rebuild]
-#       --rebuild makes the Debian 13 root anew
+#       --rebuild makes the Debian 13 root anew; VMSI_WINE10=skip in the
+#       environment skips the lane, in one line
 #   scripts/wine10.sh --wine-run PROGRAM [ARGUMENTS...]
 #       runs one Windows program in the main Wine 10 prefix instead, as
 #       scripts/wine-run.sh does under Wine 8 (paths as in the project)
@@ -243,6 +244,12 @@ case "${1:-}" in
 --run-in-root) run_in_root "${@:2}" ;;
 --inside) run_inside "${@:2}" ;;
 "" | --rebuild | --wine-run)
+    # A checkout that is not to make a root of its own (a second working copy
+    # on a machine that has one already) says so.
+    if [ "${VMSI_WINE10:-}" = skip ]; then
+        say "skipped: VMSI_WINE10=skip"
+        exit 0
+    fi
     if [ "$(id -u)" -ne 0 ]; then
         say "skipped: it needs root (debootstrap, chroot and its mounts)"
         exit 0

@@ -22,8 +22,22 @@ install_packages() {
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "setup: installing ${missing[*]}"
     dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
-    as_root apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # A mirror in the middle of a sync serves an index of the wrong size for a
+    # while; apt-get update then fails although the rest is usable. Ask again
+    # a few times, then go on with what was fetched: the install says plainly
+    # if a package really cannot be had.
+    local attempt
+    for attempt in 1 2 3; do
+        as_root apt-get update -qq && break
+        echo "setup: apt-get update failed (attempt $attempt of 3)"
+        [ "$attempt" -lt 3 ] && sleep 20
+    done
+    for attempt in 1 2; do
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" && return 0
+        echo "setup: apt-get install failed (attempt $attempt of 2)"
+        as_root apt-get update -qq || true
+    done
+    return 1
 }
 
 # The 32-bit Wine loader is an i386 ELF program. Where the kernel cannot run

@@ -1,23 +1,21 @@
 // The library's thirteen exports, described once: each one's name, the
 // kinds of its arguments, the argument bytes its function removes from the
 // 32-bit stack, and whether it hands a text back through a result buffer.
-// The action runner, the Windows Installer entry points, the tests and the
-// 32-bit stage all read their exports from here; tests hold the table
-// against the export list (frame/exports.def), the public header and the
-// built DLL, so none of them can drift from it.
+// Kinds and bytes are read from the public header's prototypes, so the table
+// cannot disagree with it; the argument names and one-line summaries (which
+// vmsi-run --list shows) are written here. The action runner, the Windows
+// Installer entry points, the tests and the 32-bit stage all read their
+// exports from here.
 #pragma once
 
-#include "handles.h"
-#include "text.h"
+#include "VardoMSICustomActions.h"
 
 #include <windows.h>
 
 #include <cstddef>
-#include <cstdint>
-#include <cstdlib>
+#include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
+#include <type_traits>
 
 namespace vmsi {
 
@@ -61,92 +59,110 @@ struct ExportDescription {
     constexpr std::size_t argumentBytes() const { return 4 * slotCount(); }
 };
 
+namespace exports {
+
+template <typename Argument>
+constexpr bool isArgument = std::is_same_v<Argument, const char*> || std::is_same_v<Argument, int>;
+
+template <typename Argument>
+constexpr ArgumentKind kindOf() {
+    return std::is_same_v<Argument, int> ? ArgumentKind::Integer : ArgumentKind::Text;
+}
+
+// What a prototype of the header is: an action (the owner window, then texts
+// and ints, and a result buffer last for a buffer action) or the identity
+// function. Any other prototype has no shape and does not compile here.
+template <typename Function>
+struct Shape;
+
+template <typename... Arguments>
+struct Shape<int(__stdcall*)(HWND, Arguments...)> {
+    static constexpr std::size_t given = sizeof...(Arguments);
+    static constexpr bool buffers[] = {std::is_same_v<Arguments, char*>..., false};
+    static constexpr bool valid[] = {isArgument<Arguments>..., true};
+    static constexpr ExportKind kind =
+        given > 0 && buffers[given - 1] ? ExportKind::BufferAction : ExportKind::Action;
+    static constexpr std::size_t count = given - (kind == ExportKind::BufferAction ? 1 : 0);
+    static constexpr ArgumentKind kinds[] = {kindOf<Arguments>()..., ArgumentKind::Text};
+
+    static constexpr bool takesTextsAndIntsOnly() {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (!valid[i]) {
+                return false;
+            }
+        }
+        return true;
+    }
+    static_assert(takesTextsAndIntsOnly(), "an action takes texts and ints, and a buffer last");
+};
+
+template <>
+struct Shape<void(__stdcall*)(std::string&, std::string&)> {
+    static constexpr ExportKind kind = ExportKind::IdentityFunction;
+    static constexpr std::size_t count = 0;
+    static constexpr ArgumentKind kinds[1] = {};
+};
+
+// The description of the export of that prototype: its kinds from the type,
+// one name per argument as given.
+template <typename Function, std::size_t NameCount>
+constexpr ExportDescription
+describe(const char* name, const char* const (&argumentNames)[NameCount], const char* summary) {
+    using S = Shape<Function>;
+    static_assert(NameCount == S::count, "one name for each argument of the prototype");
+    static_assert(NameCount <= maximumArguments);
+    ExportDescription description{name, S::kind, S::count, {}, summary};
+    for (std::size_t i = 0; i < NameCount; ++i) {
+        description.arguments[i] = {argumentNames[i], S::kinds[i]};
+    }
+    return description;
+}
+
+template <typename Function>
+constexpr ExportDescription describe(const char* name, const char* summary) {
+    static_assert(Shape<Function>::count == 0, "one name for each argument of the prototype");
+    return {name, Shape<Function>::kind, 0, {}, summary};
+}
+
+} // namespace exports
+
+#define VMSI_DESCRIBE(function, ...) exports::describe<decltype(&function)>(#function, __VA_ARGS__)
+
 // In the order of the library's export list.
 inline constexpr ExportDescription exportTable[] = {
-    {"GetDLLNameAndVersion",
-     ExportKind::IdentityFunction,
-     0,
-     {},
-     "the library's full path and file version"},
-    {"VMSI_Launch",
-     ExportKind::Action,
-     3,
-     {{"folder", ArgumentKind::Text},
-      {"fileName", ArgumentKind::Text},
-      {"parameters", ArgumentKind::Text}},
-     "open folder\\fileName through the shell; 1 when the file exists"},
-    {"VMSI_LaunchWait",
-     ExportKind::Action,
-     3,
-     {{"folder", ArgumentKind::Text},
-      {"fileName", ArgumentKind::Text},
-      {"parameters", ArgumentKind::Text}},
-     "start folder\\fileName and wait for it; 1 when it was started and has ended"},
-    {"VMSI_Register",
-     ExportKind::Action,
-     3,
-     {{"options", ArgumentKind::Text},
-      {"folder", ArgumentKind::Text},
-      {"fileName", ArgumentKind::Text}},
-     "start the system's regsvr32 on folder\\fileName; 1 when the file exists and it started"},
-    {"VMSI_CheckIfAppInstalled",
-     ExportKind::Action,
-     1,
-     {{"programName", ArgumentKind::Text}},
-     "1 when the program's App Paths entry names something that exists"},
-    {"VMSI_CheckVersionOfFile",
-     ExportKind::Action,
-     6,
-     {{"folder", ArgumentKind::Text},
-      {"fileName", ArgumentKind::Text},
-      {"first", ArgumentKind::Integer},
-      {"second", ArgumentKind::Integer},
-      {"third", ArgumentKind::Integer},
-      {"fourth", ArgumentKind::Integer}},
-     "1 when the file is found and its file version is at least first.second.third.fourth"},
-    {"VMSI_CreateDesktopShortcut",
-     ExportKind::Action,
-     3,
-     {{"allUsersMode", ArgumentKind::Integer},
-      {"programGroup", ArgumentKind::Text},
-      {"shortcutFileName", ArgumentKind::Text}},
-     "copy a Start-menu shortcut onto the desktop (mode 0 user, 1 all users, 2 by rights)"},
-    {"VMSI_RemoveDesktopShortcut",
-     ExportKind::Action,
-     2,
-     {{"allUsersMode", ArgumentKind::Integer}, {"shortcutFileName", ArgumentKind::Text}},
-     "delete a shortcut from the desktop that the mode chooses"},
-    {"VMSI_CheckForQLMKDB",
-     ExportKind::BufferAction,
-     0,
-     {},
-     "find an earlier product's catalogue pcdb.mdb; 1 and its path in the buffer when found"},
-    {"VMSI_CheckForQLMK",
-     ExportKind::BufferAction,
-     1,
-     {{"version", ArgumentKind::Integer}},
-     "1 and the marker's text in the buffer when Quillmark version <version> is installed"},
-    {"VMSI_LaunchDbMigrate",
-     ExportKind::Action,
-     4,
-     {{"toolFolder", ArgumentKind::Text},
-      {"oldCatalogue", ArgumentKind::Text},
-      {"newFolder", ArgumentKind::Text},
-      {"newFileName", ArgumentKind::Text}},
-     "run toolFolder\\DbMigrate.exe on the old catalogue and wait; 1 when it ran"},
-    {"VMSI_WriteFavorites",
-     ExportKind::Action,
-     3,
-     {{"baseFolder", ArgumentKind::Text},
-      {"fileFolder", ArgumentKind::Text},
-      {"favourite", ArgumentKind::Text}},
-     "write baseFolder\\fileFolder\\favorite.txt holding baseFolder\\favourite"},
-    {"VMSI_RemoveQLMKCache",
-     ExportKind::Action,
-     2,
-     {{"parentFolder", ArgumentKind::Text}, {"cacheFolderName", ArgumentKind::Text}},
-     "delete the files of parentFolder\\cacheFolderName and the folder; always 0"},
+    VMSI_DESCRIBE(GetDLLNameAndVersion, "the library's full path and file version"),
+    VMSI_DESCRIBE(VMSI_Launch, {"folder", "fileName", "parameters"},
+                  "open folder\\fileName through the shell; 1 when the file exists"),
+    VMSI_DESCRIBE(VMSI_LaunchWait, {"folder", "fileName", "parameters"},
+                  "start folder\\fileName and wait for it; 1 when it was started and has ended"),
+    VMSI_DESCRIBE(
+        VMSI_Register, {"options", "folder", "fileName"},
+        "start the system's regsvr32 on folder\\fileName; 1 when the file exists and it started"),
+    VMSI_DESCRIBE(VMSI_CheckIfAppInstalled, {"programName"},
+                  "1 when the program's App Paths entry names something that exists"),
+    VMSI_DESCRIBE(
+        VMSI_CheckVersionOfFile, {"folder", "fileName", "first", "second", "third", "fourth"},
+        "1 when the file is found and its file version is at least first.second.third.fourth"),
+    VMSI_DESCRIBE(
+        VMSI_CreateDesktopShortcut, {"allUsersMode", "programGroup", "shortcutFileName"},
+        "copy a Start-menu shortcut onto the desktop (mode 0 user, 1 all users, 2 by rights)"),
+    VMSI_DESCRIBE(VMSI_RemoveDesktopShortcut, {"allUsersMode", "shortcutFileName"},
+                  "delete a shortcut from the desktop that the mode chooses"),
+    VMSI_DESCRIBE(
+        VMSI_CheckForQLMKDB,
+        "find an earlier product's catalogue pcdb.mdb; 1 and its path in the buffer when found"),
+    VMSI_DESCRIBE(VMSI_CheckForQLMK, {"version"},
+                  "1 and the marker's text in the buffer when Quillmark version <version> is "
+                  "installed"),
+    VMSI_DESCRIBE(VMSI_LaunchDbMigrate, {"toolFolder", "oldCatalogue", "newFolder", "newFileName"},
+                  "run toolFolder\\DbMigrate.exe on the old catalogue and wait; 1 when it ran"),
+    VMSI_DESCRIBE(VMSI_WriteFavorites, {"baseFolder", "fileFolder", "favourite"},
+                  "write baseFolder\\fileFolder\\favorite.txt holding baseFolder\\favourite"),
+    VMSI_DESCRIBE(VMSI_RemoveQLMKCache, {"parentFolder", "cacheFolderName"},
+                  "delete the files of parentFolder\\cacheFolderName and the folder; always 0"),
 };
+
+#undef VMSI_DESCRIBE
 
 inline constexpr std::size_t exportCount = sizeof exportTable / sizeof exportTable[0];
 
@@ -160,74 +176,6 @@ constexpr const ExportDescription* findExport(std::string_view name) {
         }
     }
     return nullptr;
-}
-
-// One argument as an installer passes it: a text, possibly null, or an int.
-struct ArgumentValue {
-    bool isNull = false;
-    Text text;
-    int integer = 0;
-
-    static ArgumentValue nullText() { return {true, Text(), 0}; }
-    static ArgumentValue ofText(Text value) { return {false, std::move(value), 0}; }
-    static ArgumentValue ofInteger(int value) { return {false, Text(), value}; }
-};
-
-// Whether callExport below has a prototype for every action of the table.
-constexpr bool everyActionIsCallable() {
-    for (const ExportDescription& description : exportTable) {
-        const std::size_t slots = description.slotCount();
-        if (description.kind != ExportKind::IdentityFunction &&
-            (slots < 2 || slots == 6 || slots > 7)) {
-            return false;
-        }
-    }
-    return true;
-}
-static_assert(everyActionIsCallable(), "callExport has no prototype for an action of the table");
-
-// Calls an action (not the identity function) at that address as an
-// installer would: a null owner window, the arguments in the table's order
-// (one value per argument) and, for a buffer action, the result buffer;
-// returns the action's result.
-//
-// Every argument of every action is a window handle, a pointer or an int,
-// one slot each in both calling conventions the library is built for, of
-// which an int uses the low half on x64. So an action can be called through
-// a prototype whose arguments are all pointer-sized integers, with the same
-// effect as through its own.
-inline int callExport(FARPROC address, const ExportDescription& action,
-                      const std::vector<ArgumentValue>& arguments, char* resultBuffer) {
-    using Slot = std::intptr_t;
-    std::vector<Slot> slots = {0};
-    for (std::size_t i = 0; i < action.argumentCount; ++i) {
-        const ArgumentValue& argument = arguments[i];
-        slots.push_back(action.arguments[i].kind == ArgumentKind::Integer ? argument.integer
-                        : argument.isNull                                 ? 0
-                                          : reinterpret_cast<Slot>(argument.text.c_str()));
-    }
-    if (action.kind == ExportKind::BufferAction) {
-        slots.push_back(reinterpret_cast<Slot>(resultBuffer));
-    }
-    const auto function = reinterpret_cast<void*>(address);
-    switch (action.kind == ExportKind::IdentityFunction ? 0 : slots.size()) {
-    case 2:
-        return reinterpret_cast<int(__stdcall*)(Slot, Slot)>(function)(slots[0], slots[1]);
-    case 3:
-        return reinterpret_cast<int(__stdcall*)(Slot, Slot, Slot)>(function)(slots[0], slots[1],
-                                                                             slots[2]);
-    case 4:
-        return reinterpret_cast<int(__stdcall*)(Slot, Slot, Slot, Slot)>(function)(
-            slots[0], slots[1], slots[2], slots[3]);
-    case 5:
-        return reinterpret_cast<int(__stdcall*)(Slot, Slot, Slot, Slot, Slot)>(function)(
-            slots[0], slots[1], slots[2], slots[3], slots[4]);
-    case 7:
-        return reinterpret_cast<int(__stdcall*)(Slot, Slot, Slot, Slot, Slot, Slot, Slot)>(
-            function)(slots[0], slots[1], slots[2], slots[3], slots[4], slots[5], slots[6]);
-    default:
-        std::abort(); // no action of the table takes another number
-    }
 }
 
 } // namespace vmsi

@@ -12,15 +12,6 @@ namespace vmsi::msi {
 
 namespace {
 
-Text upperCase(Text text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return text;
-}
-
 // A fail request is any value but the empty text and "0".
 bool asksToFail(const Text& value) {
     return !value.empty() && value != "0";

@@ -4,7 +4,7 @@
 // properties and tells the installer whether to go on.
 #pragma once
 
-#include "export_table.h"
+#include "entry_table.h"
 #include "launch.h"
 #include "result_buffer.h"
 #include "text.h"
@@ -41,16 +41,6 @@ struct ActionOutput {
 // program it started gives it the wait policy: it asks the installer about a
 // cancel, and ends the program at the package's time-out.
 using ActionCall = int (*)(const Arguments& arguments, ActionOutput& output, WaitPolicy& wait);
-
-struct EntryDescription {
-    const char* name; // the export, also the stem of its property names
-    const ExportDescription& action;
-    const char* resultTextName; // buffer actions: the property suffix of the text handed back
-    // Actions that wait for a program: the entry hands its exit code to the
-    // package and takes a second fail request, for a non-zero one, and a
-    // time-out in seconds.
-    bool handsOutExitCode = false;
-};
 
 // ERROR_SUCCESS; ERROR_INSTALL_FAILURE when the action gave 0, or the
 // program it waited for a non-zero exit code, and the package asked for that

@@ -12,12 +12,19 @@
 
 namespace vmsi::msi {
 
+// Closed through the import of msi.dll, or, in a program that loads msi.dll
+// only when it needs it (vmsi-run --msi), through the function it found.
+template <typename Closer>
 struct InstallerHandleTraits {
     using Value = MSIHANDLE;
     static Value invalid() { return 0; }
-    static void close(Value handle) { MsiCloseHandle(handle); }
+    static void close(Value handle) { Closer::close(handle); }
 };
 
-using InstallerHandle = UniqueHandle<InstallerHandleTraits>;
+struct ImportedCloser {
+    static void close(MSIHANDLE handle) { MsiCloseHandle(handle); }
+};
+
+using InstallerHandle = UniqueHandle<InstallerHandleTraits<ImportedCloser>>;
 
 } // namespace vmsi::msi

@@ -4,9 +4,7 @@
 #include "msi_handles.h"
 #include "paths.h"
 
-#include <algorithm>
 #include <string>
-#include <vector>
 
 namespace vmsi::msi {
 
@@ -44,21 +42,7 @@ std::optional<Text> exactAnsiText(const std::wstring& wide) {
 } // namespace
 
 std::optional<Text> Session::property(const Text& name) const {
-    const std::wstring wideName = widened(name);
-    std::vector<wchar_t> value(MAX_PATH);
-    for (;;) {
-        DWORD length = static_cast<DWORD>(value.size());
-        const UINT status = MsiGetPropertyW(handle_, wideName.c_str(), value.data(), &length);
-        if (status == ERROR_SUCCESS) {
-            return exactAnsiText(
-                std::wstring(value.data(), std::min<std::size_t>(length, value.size())));
-        }
-        if (status != ERROR_MORE_DATA) {
-            return Text();
-        }
-        // Grows every time, whatever length comes back, so the loop ends.
-        value.resize(std::max<std::size_t>(length + 1, value.size() * 2));
-    }
+    return exactAnsiText(wideProperty(MsiGetPropertyW, handle_, widened(name)));
 }
 
 void Session::setProperty(const Text& name, const Text& value) const {

@@ -1,6 +1,10 @@
 #include "entry_trial.h"
 
+#include "entry_table.h"
+#include "msi_handles.h"
+#include "paths.h"
 #include "runner.h"
+#include "session.h"
 
 #include <windows.h>
 
@@ -9,7 +13,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <utility>
 
@@ -39,7 +42,7 @@ struct Installer {
     decltype(&::MsiSetExternalUIA) MsiSetExternalUIA = nullptr;
     decltype(&::MsiOpenPackageA) MsiOpenPackageA = nullptr;
     decltype(&::MsiSetPropertyW) MsiSetPropertyW = nullptr;
-    decltype(&::MsiGetPropertyA) MsiGetPropertyA = nullptr;
+    decltype(&::MsiGetPropertyW) MsiGetPropertyW = nullptr;
 
     // ERROR_SUCCESS when msi.dll is loaded and has every function, or the
     // error of the call that failed.
@@ -57,7 +60,7 @@ struct Installer {
                            find(MsiSetExternalUIA, "MsiSetExternalUIA") &&
                            find(MsiOpenPackageA, "MsiOpenPackageA") &&
                            find(MsiSetPropertyW, "MsiSetPropertyW") &&
-                           find(MsiGetPropertyA, "MsiGetPropertyA");
+                           find(MsiGetPropertyW, "MsiGetPropertyW");
         return found ? ERROR_SUCCESS : GetLastError();
     }
 
@@ -73,12 +76,10 @@ Installer installer;
 
 // Databases, views, summaries and sessions, closed through the loaded
 // installer.
-struct InstallerHandleTraits {
-    using Value = MSIHANDLE;
-    static Value invalid() { return 0; }
-    static void close(Value handle) { installer.MsiCloseHandle(handle); }
+struct LoadedCloser {
+    static void close(MSIHANDLE handle) { installer.MsiCloseHandle(handle); }
 };
-using InstallerHandle = UniqueHandle<InstallerHandleTraits>;
+using InstallerHandle = UniqueHandle<msi::InstallerHandleTraits<LoadedCloser>>;
 
 // The least a package needs for a session to be opened on it: the Property
 // table with the properties that every package has, and summary information
@@ -203,44 +204,24 @@ int CALLBACK printLogLine(void*, UINT messageType, const char* message) {
     return 0; // not handled: a log the installer writes also gets the line
 }
 
-// The property's value; the empty text when it is not set.
-Text propertyValue(MSIHANDLE session, const Text& name) {
-    Text value(MAX_PATH, '\0');
-    for (;;) {
-        DWORD length = static_cast<DWORD>(value.size());
-        const UINT status = installer.MsiGetPropertyA(session, name.c_str(), value.data(), &length);
-        if (status != ERROR_MORE_DATA) {
-            value.resize(status == ERROR_SUCCESS ? std::min<std::size_t>(length, value.size()) : 0);
-            return value;
-        }
-        // Grows every time, whatever length comes back, so the loop ends.
-        value.resize(std::max<std::size_t>(length + 1, value.size() * 2));
-    }
-}
-
-constexpr const char* entryPrefix = "Vmsi";
-constexpr const char* exportPrefix = "VMSI_";
-// Their entries hand out the exit code of the program they wait for, and
-// take a second fail request for it.
-constexpr const char* waitingActions[] = {"VMSI_LaunchWait", "VMSI_LaunchDbMigrate"};
-
-Text upperCase(Text text) {
-    for (char& c : text) {
-        c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    }
-    return text;
-}
-
-// After <ENTRY>_: each immediate entry's result, the texts that the entries
-// of the two buffer actions hand back, and the exit code of the program that
-// the entries of the two waiting actions started.
-constexpr const char* resultSuffixes[] = {"RESULT", "DATABASEPATH", "VERSIONTEXT", "EXITCODE"};
-
 void printResults(MSIHANDLE session, const Text& entryName, UINT returned) {
-    const Text stem = upperCase(entryName);
-    for (const char* suffix : resultSuffixes) {
-        const Text name = stem + "_" + suffix;
-        const Text value = propertyValue(session, name);
+    const Text stem = msi::upperCase(entryName) + "_";
+    // Each immediate entry's result, the text that a buffer action's entry
+    // hands back, and the exit code of the program that a waiting action's
+    // entry started.
+    std::vector<Text> suffixes = {"RESULT"};
+    if (const msi::EntryDescription* entry = msi::findEntry(entryName)) {
+        if (entry->resultTextName != nullptr) {
+            suffixes.push_back(entry->resultTextName);
+        }
+        if (entry->handsOutExitCode) {
+            suffixes.push_back("EXITCODE");
+        }
+    }
+    for (const Text& suffix : suffixes) {
+        const Text name = stem + suffix;
+        const Text value =
+            ansiWord(msi::wideProperty(installer.MsiGetPropertyW, session, widened(name)));
         if (!value.empty()) {
             std::printf("%s=%s\n", name.c_str(), value.c_str());
         }
@@ -279,25 +260,19 @@ void warnOfUnreadProperties(const Text& entryName,
 } // namespace
 
 std::optional<EntryReads> entryReads(const Text& entryName) {
-    const std::size_t prefixLength = std::strlen(entryPrefix);
-    if (entryName.compare(0, prefixLength, entryPrefix) != 0) {
+    const msi::EntryDescription* entry = msi::findEntry(entryName);
+    if (entry == nullptr) {
         return std::nullopt;
     }
-    const ExportDescription* action = findExport(exportPrefix + entryName.substr(prefixLength));
-    if (action == nullptr || action->kind == ExportKind::IdentityFunction) {
-        return std::nullopt;
-    }
-    EntryReads reads{action, {}};
-    const Text stem = upperCase(entryName) + "_";
-    for (std::size_t i = 0; i < action->argumentCount; ++i) {
-        reads.properties.push_back(stem + upperCase(action->arguments[i].name));
+    EntryReads reads{&entry->action, {}};
+    const Text stem = msi::upperCase(entryName) + "_";
+    for (std::size_t i = 0; i < entry->action.argumentCount; ++i) {
+        reads.properties.push_back(stem + msi::upperCase(entry->action.arguments[i].name));
     }
     reads.properties.push_back(stem + "FAILONZERO");
-    for (const char* waiting : waitingActions) {
-        if (std::strcmp(action->name, waiting) == 0) {
-            reads.properties.push_back(stem + "FAILONEXITCODE");
-            reads.properties.push_back(stem + "TIMEOUT");
-        }
+    if (entry->handsOutExitCode) {
+        reads.properties.push_back(stem + "FAILONEXITCODE");
+        reads.properties.push_back(stem + "TIMEOUT");
     }
     return reads;
 }

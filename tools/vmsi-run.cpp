@@ -13,7 +13,7 @@
 // it returned 0 (the entry any other code), 2 on a usage error.
 #include "custom_action_data.h"
 #include "entry_trial.h"
-#include "export_table.h"
+#include "export_call.h"
 #include "handles.h"
 #include "module_identity.h"
 #include "runner.h"

@@ -8,7 +8,7 @@
 // taken as a relative path lands in the scratch tree.
 #pragma once
 
-#include "export_table.h"
+#include "export_call.h"
 #include "machine_keys.h"
 #include "registry_snapshot.h"
 #include "scratch.h"

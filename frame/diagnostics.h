@@ -18,6 +18,11 @@ enum class Severity : int {
 // Takes its own copy of the text; never fails and never stops an action.
 void report(HWND owner, Text text, Severity severity);
 
+// The library's DllMain calls these as the library is loaded and unloaded,
+// for a sink that holds something for the library's life.
+void attachSink();
+void detachSink();
+
 inline void reportInformation(HWND owner, Text text) {
     report(owner, std::move(text), Severity::Information);
 }

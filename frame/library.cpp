@@ -1,6 +1,7 @@
 // Library start-up and the identity export.
 #include "VardoMSICustomActions.h"
 
+#include "diagnostics.h"
 #include "module_identity.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
@@ -9,6 +10,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
         // The start-up never makes the load fail, whatever it finds: a
         // module without a name or a version resource gets empty texts.
         vmsi::startUpLibrary(module);
+        vmsi::attachSink();
+    } else if (reason == DLL_PROCESS_DETACH) {
+        vmsi::detachSink();
     }
     return TRUE;
 }

@@ -3,6 +3,9 @@
 
 namespace vmsi {
 
+void attachSink() {}
+void detachSink() {}
+
 void report(HWND, Text, Severity) {}
 
 } // namespace vmsi

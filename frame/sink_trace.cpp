@@ -5,6 +5,9 @@
 
 namespace vmsi {
 
+void attachSink() {}
+void detachSink() {}
+
 void report(HWND, Text text, Severity severity) {
     OutputDebugStringA(text.c_str());
 

@@ -9,51 +9,34 @@ namespace {
 
 // The running entry's scope, in a thread-local slot of Windows' own: the
 // compiler's thread_local would make the DLL import the GCC runtime DLL.
-// Allocated when an entry first runs, and freed when the DLL is unloaded:
-// the installer may load it afresh for every custom action, and a process
-// has only so many slots.
-LONG scopeSlot = static_cast<LONG>(TLS_OUT_OF_INDEXES);
-
-struct ScopeSlotRelease {
-    ~ScopeSlotRelease() {
-        if (scopeSlot != static_cast<LONG>(TLS_OUT_OF_INDEXES)) {
-            TlsFree(static_cast<DWORD>(scopeSlot));
-        }
-    }
-} scopeSlotRelease;
-
-DWORD currentScopeSlot() {
-    // Reads the slot atomically: it is only ever replaced while unallocated.
-    const LONG known = InterlockedCompareExchange(&scopeSlot, static_cast<LONG>(TLS_OUT_OF_INDEXES),
-                                                  static_cast<LONG>(TLS_OUT_OF_INDEXES));
-    if (known != static_cast<LONG>(TLS_OUT_OF_INDEXES)) {
-        return static_cast<DWORD>(known);
-    }
-    const DWORD fresh = TlsAlloc();
-    const LONG previous = InterlockedCompareExchange(&scopeSlot, static_cast<LONG>(fresh),
-                                                     static_cast<LONG>(TLS_OUT_OF_INDEXES));
-    if (previous != static_cast<LONG>(TLS_OUT_OF_INDEXES)) {
-        // Another thread allocated one first.
-        TlsFree(fresh);
-        return static_cast<DWORD>(previous);
-    }
-    return fresh;
-}
+// Taken as the DLL is loaded and freed as it is unloaded: the installer may
+// load it afresh for every custom action, and a process has only so many
+// slots.
+DWORD scopeSlot = TLS_OUT_OF_INDEXES;
 
 const msi::ReportingScope* currentScope() {
-    const DWORD slot = currentScopeSlot();
-    return slot == TLS_OUT_OF_INDEXES ? nullptr
-                                      : static_cast<const msi::ReportingScope*>(TlsGetValue(slot));
+    return scopeSlot == TLS_OUT_OF_INDEXES
+               ? nullptr
+               : static_cast<const msi::ReportingScope*>(TlsGetValue(scopeSlot));
 }
 
 void setCurrentScope(const msi::ReportingScope* scope) {
-    const DWORD slot = currentScopeSlot();
-    if (slot != TLS_OUT_OF_INDEXES) {
-        TlsSetValue(slot, const_cast<msi::ReportingScope*>(scope));
+    if (scopeSlot != TLS_OUT_OF_INDEXES) {
+        TlsSetValue(scopeSlot, const_cast<msi::ReportingScope*>(scope));
     }
 }
 
 } // namespace
+
+void attachSink() {
+    scopeSlot = TlsAlloc();
+}
+
+void detachSink() {
+    if (scopeSlot != TLS_OUT_OF_INDEXES) {
+        TlsFree(scopeSlot);
+    }
+}
 
 void report(HWND, Text text, Severity severity) {
     if (const msi::ReportingScope* scope = currentScope()) {

@@ -143,10 +143,7 @@ int checkVersionOfFile(HWND owner, const Text& folder, const Text& fileName, int
 
 } // namespace vmsi
 
-// VMSI_CheckVersionOfFile: 1 when the file (a bare name searched along the
-// platform's search order when the folder is empty, else folder\fileName) is
-// found and its file version is at least first.second.third.fourth; 0 when
-// it is not found, has no readable version or a lower one.
+// VMSI_CheckVersionOfFile: whether the file's version is high enough; 1 or 0.
 extern "C" int __stdcall VMSI_CheckVersionOfFile(HWND owner, const char* folder,
                                                  const char* fileName, int first, int second,
                                                  int third, int fourth) {

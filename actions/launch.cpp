@@ -109,8 +109,7 @@ int launchAndWait(HWND owner, const Text& folder, const Text& fileName, const Te
 
 } // namespace vmsi
 
-// VMSI_Launch: opens folder\fileName through the shell and returns at once.
-// 1 when the file exists, whatever the shell does with it; 0 when it does not.
+// VMSI_Launch: opens the file through the shell; 1 when it exists.
 extern "C" int __stdcall VMSI_Launch(HWND owner, const char* folder, const char* fileName,
                                      const char* parameters) {
     return vmsi::launchThroughShell(owner, vmsi::textFromArgument(folder),
@@ -118,9 +117,7 @@ extern "C" int __stdcall VMSI_Launch(HWND owner, const char* folder, const char*
                                     vmsi::textFromArgument(parameters));
 }
 
-// VMSI_LaunchWait: starts folder\fileName and waits until it has ended. 1 when
-// it was started and has ended, whatever its exit code; 0 when the file does
-// not exist or could not be started.
+// VMSI_LaunchWait: starts the program and waits for its end; 1 when it ran.
 extern "C" int __stdcall VMSI_LaunchWait(HWND owner, const char* folder, const char* fileName,
                                          const char* parameters) {
     return vmsi::launchAndWait(owner, vmsi::textFromArgument(folder),

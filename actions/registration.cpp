@@ -186,10 +186,7 @@ int checkIfAppInstalled(HWND owner, const Text& programName, Wow64Query isWow64P
 
 } // namespace vmsi
 
-// VMSI_Register: starts the registration tool on folder\fileName with the
-// given options and gives it up to 30 seconds to become idle for input, as
-// WinExec would. 1 when the options are the tool's own switches, the file
-// exists and the tool was started, whatever it then does; 0 otherwise.
+// VMSI_Register: starts regsvr32 on the component; 1 when it started.
 extern "C" int __stdcall VMSI_Register(HWND owner, const char* options, const char* folder,
                                        const char* fileName) {
     return vmsi::registerComponent(owner, vmsi::textFromArgument(options),
@@ -197,8 +194,7 @@ extern "C" int __stdcall VMSI_Register(HWND owner, const char* options, const ch
                                    vmsi::textFromArgument(fileName));
 }
 
-// VMSI_CheckIfAppInstalled: 1 when HKLM App Paths has an entry of that name
-// whose default value is the path of something that exists; 0 otherwise.
+// VMSI_CheckIfAppInstalled: whether the program's App Paths entry exists; 1 or 0.
 extern "C" int __stdcall VMSI_CheckIfAppInstalled(HWND owner, const char* programName) {
     return vmsi::checkIfAppInstalled(owner, vmsi::textFromArgument(programName));
 }

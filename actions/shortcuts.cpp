@@ -137,11 +137,7 @@ int removeDesktopShortcut(HWND owner, int allUsersMode, const Text& shortcutFile
 
 } // namespace vmsi
 
-// VMSI_CreateDesktopShortcut: copies Programs\programGroup\shortcutFileName
-// onto the desktop, never over an existing file. Mode 0: the current user's
-// folders; 1: all users'; 2: all users' when the user may write machine-wide
-// settings. A group or name that leads out of its folder is refused. 1 when
-// the shortcut was copied, 0 otherwise.
+// VMSI_CreateDesktopShortcut: copies a Start-menu shortcut onto the desktop; 1 when copied.
 extern "C" int __stdcall VMSI_CreateDesktopShortcut(HWND owner, int allUsersMode,
                                                     const char* programGroup,
                                                     const char* shortcutFileName) {
@@ -149,9 +145,7 @@ extern "C" int __stdcall VMSI_CreateDesktopShortcut(HWND owner, int allUsersMode
                                        vmsi::textFromArgument(shortcutFileName));
 }
 
-// VMSI_RemoveDesktopShortcut: deletes desktop\shortcutFileName from the
-// desktop of the mode (as for the copy), read-only or not; a name that leads
-// out of the desktop is refused. 1 when it was deleted, 0 otherwise.
+// VMSI_RemoveDesktopShortcut: deletes a desktop shortcut; 1 when deleted.
 extern "C" int __stdcall VMSI_RemoveDesktopShortcut(HWND owner, int allUsersMode,
                                                     const char* shortcutFileName) {
     return vmsi::removeDesktopShortcut(owner, allUsersMode,

@@ -180,9 +180,7 @@ int removeCacheFolder(HWND owner, const Text& parentFolder, const Text& cacheFol
 
 } // namespace vmsi
 
-// VMSI_RemoveQLMKCache: deletes the files directly in
-// parentFolder\cacheFolderName and then the folder. Never follows a link and
-// never reaches above the folder. Always 0.
+// VMSI_RemoveQLMKCache: empties and deletes the cache folder; always 0.
 extern "C" int __stdcall VMSI_RemoveQLMKCache(HWND owner, const char* parentFolder,
                                               const char* cacheFolderName) {
     return vmsi::removeCacheFolder(owner, vmsi::textFromArgument(parentFolder),

@@ -29,9 +29,7 @@ int convertCatalogue(HWND owner, const Text& toolFolder, const Text& oldCatalogu
 
 } // namespace vmsi
 
-// VMSI_LaunchDbMigrate: runs toolFolder\DbMigrate.exe on the old catalogue,
-// writing newFolder\newFileName, and waits until it has ended. 1 when it ran,
-// whatever its exit code; 0 when it is missing or could not be started.
+// VMSI_LaunchDbMigrate: runs DbMigrate.exe on the old catalogue; 1 when it ran.
 extern "C" int __stdcall VMSI_LaunchDbMigrate(HWND owner, const char* toolFolder,
                                               const char* oldCatalogue, const char* newFolder,
                                               const char* newFileName) {

@@ -120,9 +120,7 @@ int findEarlierCatalogue(HWND owner, char* databasePath) {
 
 } // namespace vmsi
 
-// VMSI_CheckForQLMKDB: finds the catalogue database of an earlier product and
-// copies its path into databasePath (MAX_PATH bytes). 1 when found; 0 when
-// not, and the buffer is left alone.
+// VMSI_CheckForQLMKDB: finds an earlier catalogue; 1 and its path in the buffer.
 extern "C" int __stdcall VMSI_CheckForQLMKDB(HWND owner, char* databasePath) {
     return vmsi::findEarlierCatalogue(owner, databasePath);
 }

@@ -22,11 +22,7 @@ struct RegistryCatalogueCandidate {
 // folder of its name) exists, otherwise the empty text.
 Text probeRegistryCatalogue(HWND owner, const RegistryCatalogueCandidate& candidate);
 
-// Probes the registered installations, then the default folders under the
-// Program Files folder, in their fixed order; the first database that exists
-// is copied into the result buffer (MAX_PATH bytes; a null buffer is not
-// written) and gives 1. Nothing found, or a path too long for the buffer,
-// gives 0 and leaves the buffer alone.
+// VMSI_CheckForQLMKDB's routine (docs/actions.md).
 int findEarlierCatalogue(HWND owner, char* databasePath);
 
 } // namespace vmsi

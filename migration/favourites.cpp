@@ -67,10 +67,7 @@ int writeFavourites(HWND owner, const Text& baseFolder, const Text& fileFolder,
 
 } // namespace vmsi
 
-// VMSI_WriteFavorites: writes baseFolder\fileFolder\favorite.txt holding the
-// line baseFolder\favourite. 1 when written; 0 when the favourite is not one
-// line, or the file could not be created, does not lie where its path says,
-// is no ordinary file on a disk of one name, or could not be written.
+// VMSI_WriteFavorites: writes the favourites file; 1 when written.
 extern "C" int __stdcall VMSI_WriteFavorites(HWND owner, const char* baseFolder,
                                              const char* fileFolder, const char* favourite) {
     return vmsi::writeFavourites(owner, vmsi::textFromArgument(baseFolder),

@@ -39,9 +39,7 @@ int checkInstalledVersion(HWND owner, int version, char* versionText) {
 
 } // namespace vmsi
 
-// VMSI_CheckForQLMK: whether the marker of the given Quillmark version is in
-// the registry. 1 and its text in versionText (MAX_PATH bytes) when it is;
-// 0 when it is not, and the buffer is left alone.
+// VMSI_CheckForQLMK: whether that version's marker exists; 1 and its text in the buffer.
 extern "C" int __stdcall VMSI_CheckForQLMK(HWND owner, int version, char* versionText) {
     return vmsi::checkInstalledVersion(owner, version, versionText);
 }

@@ -8,9 +8,7 @@
 
 namespace vmsi {
 
-// 1 when the marker value "Version" exists; its text then goes into the
-// result buffer (MAX_PATH bytes, cut to fit; a null buffer is not written).
-// 0 when it does not, and the buffer is left alone.
+// VMSI_CheckForQLMK's routine (docs/actions.md).
 int checkInstalledVersion(HWND owner, int version, char* versionText);
 
 } // namespace vmsi

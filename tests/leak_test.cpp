@@ -183,7 +183,7 @@ TEST(Leaks, NoActionKeepsAHandleOrMemoryOnAnyPath) {
          {{"options", ArgumentValue::ofText(Text(40000, 'o'))}},
          1,
          [](const ActionBench& bench) {
-             // The action does not wait for the tool; the loop waits until
+             // The action waits for the tool's input idle, not its end; the loop waits until
              // the tool has registered the component (its last act), so that
              // the runs do not pile up.
              const Text marker = bench / "Components\\VmsiSelfRegistering.dll.registered";

@@ -29,7 +29,7 @@ std::string startedRegistrationTool() {
     return test::startedSystemProgramFolder() + "\\regsvr32.exe";
 }
 
-// The tool is not waited for by the action; the tests wait for it to be gone
+// The action waits for the tool's input idle, not its end; the tests wait for it to be gone
 // so that no run overlaps the next test or holds the component's file.
 void waitForRegistrationToolsToEnd() {
     EXPECT_TRUE(test::noneRunningWithin("regsvr32.exe", 10000))
@@ -90,7 +90,7 @@ DWORD WINAPI windowsInputIdleWait(HANDLE process, DWORD milliseconds) {
 
 } // namespace
 
-TEST_F(RegisterTest, StartsTheSystemToolOnTheQuotedPathWithoutWaiting) {
+TEST_F(RegisterTest, StartsTheSystemToolOnTheQuotedPathAndWaitsOnlyForInputIdle) {
     test::ReleaseEvent release;
     EnvironmentVariable waitFor("VMSI_COMPONENT_WAIT_FOR", release.name().c_str());
     const std::string commandLine = "regsvr32 /s \"" + component() + "\"";

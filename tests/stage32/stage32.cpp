@@ -7,13 +7,14 @@
 // on the 32-bit build. All in one process: a 32-bit Wine process start costs
 // about a minute under emulation.
 //
-// The registration tool it starts is the 32-bit regsvr32.exe, which is not
-// waited for (nor does the action wait): it is given the library itself, which
-// has no registration entry points, and ends on its own, or with the Wine
-// server at the end of the test run.
+// The registration tool it starts is the 32-bit regsvr32.exe, which the
+// action waits for only until it is idle for input (at most 30 s), never to
+// its end: it is given the library itself, which has no registration entry
+// points, and ends on its own, or with the Wine server at the end of the run.
 // Arguments: <path of the DLL> <path of a program for the launch>
 // (Unix paths are taken as Wine's Z: drive.)
 #include "export_table.h"
+#include "handles.h"
 
 #include <windows.h>
 

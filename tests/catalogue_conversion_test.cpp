@@ -8,14 +8,10 @@
 #include <gtest/gtest.h>
 
 using namespace vmsi;
-using test::info;
-using test::Report;
-using test::takeReports;
-using test::warning;
 
 namespace {
 
-const HWND owner = reinterpret_cast<HWND>(0x9abc);
+using test::owner;
 
 // One field of the recorder's record ("commandLine", "arg1", ...).
 std::string recorded(const std::optional<std::string>& record, const std::string& field) {

@@ -14,14 +14,10 @@
 #include <memory>
 
 using namespace vmsi;
-using test::info;
-using test::Report;
-using test::takeReports;
-using test::warning;
 
 namespace {
 
-const HWND owner = reinterpret_cast<HWND>(0x4321);
+using test::owner;
 
 struct Registration {
     const char* label;

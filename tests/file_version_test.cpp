@@ -11,14 +11,10 @@
 #include <cstring>
 
 using namespace vmsi;
-using test::info;
-using test::Report;
-using test::takeReports;
-using test::warning;
 
 namespace {
 
-const HWND owner = reinterpret_cast<HWND>(0x1234);
+using test::owner;
 
 struct Required {
     int first, second, third, fourth;

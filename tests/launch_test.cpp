@@ -15,14 +15,10 @@
 #include <tuple>
 
 using namespace vmsi;
-using test::info;
-using test::Report;
-using test::takeReports;
-using test::warning;
 
 namespace {
 
-const HWND owner = reinterpret_cast<HWND>(0x1234);
+using test::owner;
 
 class LaunchTest : public ::testing::Test {
 protected:

@@ -12,15 +12,11 @@
 #include <tuple>
 
 using namespace vmsi;
-using test::info;
 using test::PlantedFile;
-using test::Report;
-using test::takeReports;
-using test::warning;
 
 namespace {
 
-const HWND owner = reinterpret_cast<HWND>(0x1234);
+using test::owner;
 const char* const appPathsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths";
 
 // The registration tool the action starts from the system folder, as the

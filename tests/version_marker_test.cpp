@@ -13,14 +13,10 @@
 #include <utility>
 
 using namespace vmsi;
-using test::info;
-using test::Report;
-using test::takeReports;
-using test::warning;
 
 namespace {
 
-const HWND owner = reinterpret_cast<HWND>(0x5678);
+using test::owner;
 const std::string markers = "Software\\Vardo\\QLMKInternalVersion\\";
 
 struct Answer {

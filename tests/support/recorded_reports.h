@@ -24,4 +24,13 @@ Report warning(Text text, HWND owner = nullptr);
 // Returns the reports made since the last call and forgets them.
 std::vector<Report> takeReports();
 
+// The owner window the tests hand an action, so that each report can be seen
+// to carry it.
+inline const HWND owner = reinterpret_cast<HWND>(0x1234);
+
 } // namespace vmsi::test
+
+using vmsi::test::info;
+using vmsi::test::Report;
+using vmsi::test::takeReports;
+using vmsi::test::warning;

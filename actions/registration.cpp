@@ -3,13 +3,13 @@
 #include "VardoMSICustomActions.h"
 #include "command_lines.h"
 #include "diagnostics.h"
+#include "grown_text.h"
 #include "handles.h"
 #include "paths.h"
 #include "processes.h"
 #include "registry.h"
 
-#include <algorithm>
-#include <vector>
+#include <cstring>
 
 namespace vmsi {
 
@@ -23,19 +23,17 @@ constexpr DWORD inputIdleTimeout = 30000;
 // The text with its environment references expanded, or the empty text when
 // the platform cannot expand it.
 Text expandedReferences(const Text& text) {
-    std::vector<char> expanded(MAX_PATH);
-    for (;;) {
-        const DWORD needed = ExpandEnvironmentStringsA(text.c_str(), expanded.data(),
-                                                       static_cast<DWORD>(expanded.size()));
+    // The answer is the size needed, terminating zero included, whether or
+    // not it fitted; the 8-bit call may name more than it writes.
+    return grownText<char>([&text](char* into, std::size_t size) {
+        const DWORD needed =
+            ExpandEnvironmentStringsA(text.c_str(), into, static_cast<DWORD>(size));
         if (needed == 0) {
-            return Text();
+            return BufferAnswer::failed();
         }
-        if (needed <= expanded.size()) {
-            return Text(expanded.data());
-        }
-        // Grows every time, whatever the answer, so the loop ends.
-        expanded.resize(std::max<std::size_t>(needed, expanded.size() * 2));
-    }
+        return needed <= size ? BufferAnswer::written(strnlen(into, size))
+                              : BufferAnswer::tooSmall(needed);
+    });
 }
 
 // As WinExec does: until the tool first waits for input, ends, or 30 seconds

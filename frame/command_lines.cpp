@@ -9,18 +9,10 @@ namespace {
 // The length of the run of backslashes that ends the text. The second byte
 // of a double-byte character is never one: the C runtime, splitting a
 // command line, steps over such characters too.
-std::size_t trailingBackslashes(const std::string& text, LeadByteTest isLeadByte) {
+std::size_t trailingBackslashes(const Text& text, LeadByteTest isLeadByte) {
     std::size_t run = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const unsigned char byte = static_cast<unsigned char>(text[i]);
-        if (byte == '\\') {
-            ++run;
-            continue;
-        }
-        run = 0;
-        if (byte >= 0x80 && i + 1 < text.size() && isLeadByte(byte)) {
-            ++i;
-        }
+    for (std::size_t i = 0; i < text.size(); i = characterEnd(text, i, isLeadByte)) {
+        run = text[i] == '\\' ? run + 1 : 0;
     }
     return run;
 }
@@ -29,8 +21,8 @@ std::size_t trailingBackslashes(const std::string& text, LeadByteTest isLeadByte
 // takes 2n backslashes before a quote as n backslashes and the quote as the
 // end, so a run that ends the text is doubled. Every other byte goes in as
 // it is.
-std::string quotedArgument(const std::string& text, LeadByteTest isLeadByte) {
-    std::string quoted = '"' + text;
+Text quotedArgument(const Text& text, LeadByteTest isLeadByte) {
+    Text quoted = '"' + text;
     quoted.append(trailingBackslashes(text, isLeadByte), '\\');
     quoted += '"';
     return quoted;
@@ -40,7 +32,7 @@ bool isSwitchMark(char c) {
     return c == '/' || c == '-';
 }
 
-bool isRegistrationSwitch(const std::string& word, LeadByteTest isLeadByte) {
+bool isRegistrationSwitch(const Text& word, LeadByteTest isLeadByte) {
     if (word.size() < 2 || !isSwitchMark(word[0])) {
         return false;
     }
@@ -57,22 +49,26 @@ bool isRegistrationSwitch(const std::string& word, LeadByteTest isLeadByte) {
     if (letter != 'i' || word[2] != ':') {
         return false;
     }
-    bool secondByteDue = false;
     for (std::size_t i = 3; i < word.size(); ++i) {
         const unsigned char byte = static_cast<unsigned char>(word[i]);
         if (byte <= ' ' || byte == '"' || byte == 0x7F) {
             return false;
         }
-        secondByteDue = !secondByteDue && byte >= 0x80 && isLeadByte(byte);
     }
-    return !secondByteDue;
+    // A lead byte that ends the word is a character cut short.
+    std::size_t last = word.size();
+    for (std::size_t i = 3; i < word.size(); i = characterEnd(word, i, isLeadByte)) {
+        last = i;
+    }
+    const unsigned char final = static_cast<unsigned char>(word.back());
+    return last != word.size() - 1 || final < 0x80 || !isLeadByte(final);
 }
 
 } // namespace
 
-std::string launchCommandLine(const std::string& programPath, const std::string& parameters) {
-    const bool needsQuotes = programPath.find_first_of(" \t") != std::string::npos;
-    std::string commandLine;
+Text launchCommandLine(const Text& programPath, const Text& parameters) {
+    const bool needsQuotes = programPath.find_first_of(" \t") != Text::npos;
+    Text commandLine;
     commandLine.reserve(programPath.size() + parameters.size() + 3);
     if (needsQuotes) {
         commandLine += '"';
@@ -86,7 +82,7 @@ std::string launchCommandLine(const std::string& programPath, const std::string&
     return commandLine;
 }
 
-bool areRegistrationSwitches(const std::string& options, LeadByteTest isLeadByte) {
+bool areRegistrationSwitches(const Text& options, LeadByteTest isLeadByte) {
     std::size_t at = 0;
     while (at < options.size()) {
         if (options[at] == ' ') {
@@ -102,8 +98,8 @@ bool areRegistrationSwitches(const std::string& options, LeadByteTest isLeadByte
     return true;
 }
 
-std::string registrationCommandLine(const std::string& options, const std::string& componentPath) {
-    std::string commandLine = "regsvr32 ";
+Text registrationCommandLine(const Text& options, const Text& componentPath) {
+    Text commandLine = "regsvr32 ";
     commandLine.reserve(commandLine.size() + options.size() + componentPath.size() + 3);
     commandLine += options;
     commandLine += " \"";
@@ -112,14 +108,13 @@ std::string registrationCommandLine(const std::string& options, const std::strin
     return commandLine;
 }
 
-std::string catalogueConversionParameters(const std::string& oldCatalogue,
-                                          const std::string& newFolder,
-                                          const std::string& newFileName, LeadByteTest isLeadByte) {
+Text catalogueConversionParameters(const Text& oldCatalogue, const Text& newFolder,
+                                   const Text& newFileName, LeadByteTest isLeadByte) {
     // Normalised behind a quote, so that the normaliser's rule for a leading
     // backslash never applies: a folder on the current drive (\Photos) stays
     // one. A network folder keeps its two leading backslashes, which the
     // collapsing has made one.
-    std::string newPath = normalisePath('"' + newFolder + '\\' + newFileName, isLeadByte);
+    Text newPath = normalisePath('"' + newFolder + '\\' + newFileName, isLeadByte);
     newPath.erase(0, 1);
     if (newFolder.compare(0, 2, "\\\\") == 0) {
         newPath.insert(newPath.begin(), '\\');

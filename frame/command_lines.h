@@ -17,19 +17,19 @@ constexpr std::size_t commandLineLimit = 32767;
 // its own command line where the path really ends; otherwise the line is
 // exactly path, space, parameters (which ends in the space when the
 // parameters are empty).
-std::string launchCommandLine(const std::string& programPath, const std::string& parameters);
+Text launchCommandLine(const Text& programPath, const Text& parameters);
 
 // Whether the options are the registration tool's own switches and nothing
 // else: /s, /u, /n, /i and /i:text (the text without spaces, quotes or
 // control characters), in any case, with - for /, separated by spaces. Empty
 // options hold no switch and pass. Anything else could name a second
 // component for the tool to load and run.
-bool areRegistrationSwitches(const std::string& options, LeadByteTest isLeadByte);
+bool areRegistrationSwitches(const Text& options, LeadByteTest isLeadByte);
 
 // The registration tool's command line: "regsvr32 ", the options as given,
 // one space, the component path in double quotes. Empty options leave two
 // spaces before the quote. Built whole, whatever the lengths.
-std::string registrationCommandLine(const std::string& options, const std::string& componentPath);
+Text registrationCommandLine(const Text& options, const Text& componentPath);
 
 // The parameters of the catalogue conversion tool:
 //   " -i -o " "<old catalogue>" " -n " "<new folder>\<new file name>"
@@ -42,8 +42,7 @@ std::string registrationCommandLine(const std::string& options, const std::strin
 // each path whole rather than as an escaped quote. Empty texts still give
 // every switch. A text that holds a double quote cannot be passed whole:
 // the caller refuses it.
-std::string catalogueConversionParameters(const std::string& oldCatalogue,
-                                          const std::string& newFolder,
-                                          const std::string& newFileName, LeadByteTest isLeadByte);
+Text catalogueConversionParameters(const Text& oldCatalogue, const Text& newFolder,
+                                   const Text& newFileName, LeadByteTest isLeadByte);
 
 } // namespace vmsi

@@ -1,9 +1,9 @@
 #include "module_identity.h"
 
-#include <algorithm>
+#include "grown_text.h"
+
 #include <cstring>
 #include <string>
-#include <vector>
 
 namespace vmsi {
 
@@ -12,20 +12,12 @@ namespace {
 ModuleIdentity theLibraryIdentity;
 
 // GetModuleFileNameA cuts the name to the buffer and says so only by filling
-// it; the buffer grows until the whole name fits.
+// it (a length equal to the size); the buffer grows until the whole name fits.
 Text moduleFileName(HMODULE module) {
-    std::vector<char> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) {
-            return Text();
-        }
-        if (length < buffer.size() || buffer.size() >= 65536) {
-            return Text(buffer.data(), std::min<std::size_t>(length, buffer.size()));
-        }
-        buffer.resize(buffer.size() * 2);
-    }
+    return grownText<char>([module](char* into, std::size_t size) {
+        return BufferAnswer::ofLength(GetModuleFileNameA(module, into, static_cast<DWORD>(size)),
+                                      size);
+    });
 }
 
 // The version resource is already mapped with the module: reading it there

@@ -7,14 +7,11 @@
 // same routine builds natively for fuzzing.
 #pragma once
 
+#include "text.h"
+
 #include <string>
 
 namespace vmsi {
-
-// Whether a byte leads a double-byte character. It is asked only about
-// bytes from 0x80 up: in every ANSI code page the bytes below are characters
-// of their own.
-using LeadByteTest = bool (*)(unsigned char byte);
 
 std::string normalisePath(std::string path, LeadByteTest isLeadByte);
 

@@ -1,10 +1,9 @@
 #include "paths.h"
 
+#include "grown_text.h"
 #include "path_normaliser.h"
 
 #include <windows.h>
-
-#include <vector>
 
 namespace vmsi {
 
@@ -48,17 +47,9 @@ namespace {
 // The system folder (GetSystemDirectoryA), or the empty text when the
 // platform names none.
 Text systemFolder() {
-    std::vector<char> folder(MAX_PATH);
-    UINT length = GetSystemDirectoryA(folder.data(), static_cast<UINT>(folder.size()));
-    if (length >= folder.size()) {
-        // Too small: the answer is the size needed, terminating zero included.
-        folder.resize(length + 1);
-        length = GetSystemDirectoryA(folder.data(), static_cast<UINT>(folder.size()));
-    }
-    if (length == 0 || length >= folder.size()) {
-        return Text();
-    }
-    return Text(folder.data(), length);
+    return grownText<char>([](char* into, std::size_t size) {
+        return BufferAnswer::ofLength(GetSystemDirectoryA(into, static_cast<UINT>(size)), size);
+    });
 }
 
 } // namespace

@@ -12,7 +12,7 @@ constexpr char quote = '"';
 
 // Reads the quoted field that starts at `at` (on its opening quote) and
 // leaves `at` just past its closing quote; false when there is none.
-bool readQuotedField(std::string_view data, std::size_t& at, std::string& field) {
+bool readQuotedField(std::string_view data, std::size_t& at, Text& field) {
     ++at;
     while (at < data.size()) {
         const char c = data[at++];
@@ -30,14 +30,14 @@ bool readQuotedField(std::string_view data, std::size_t& at, std::string& field)
 
 } // namespace
 
-std::optional<std::vector<std::string>> splitCustomActionData(std::string_view data) {
-    std::vector<std::string> fields;
+std::optional<std::vector<Text>> splitCustomActionData(std::string_view data) {
+    std::vector<Text> fields;
     if (data.empty()) {
         return fields;
     }
     std::size_t at = 0;
     for (;;) {
-        std::string field;
+        Text field;
         if (at < data.size() && data[at] == quote) {
             if (!readQuotedField(data, at, field)) {
                 return std::nullopt;
@@ -58,14 +58,14 @@ std::optional<std::vector<std::string>> splitCustomActionData(std::string_view d
     }
 }
 
-std::string joinCustomActionData(const std::vector<std::string>& fields) {
-    std::string data;
+Text joinCustomActionData(const std::vector<Text>& fields) {
+    Text data;
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        const std::string& field = fields[i];
+        const Text& field = fields[i];
         if (i > 0) {
             data += separator;
         }
-        const bool quoted = field.find(separator) != std::string::npos ||
+        const bool quoted = field.find(separator) != Text::npos ||
                             (!field.empty() && field.front() == quote) ||
                             (field.empty() && fields.size() == 1);
         if (!quoted) {
@@ -120,16 +120,13 @@ std::optional<int> parseDecimalInteger(std::string_view text) {
     return static_cast<int>(value);
 }
 
-std::string literalLogText(std::string_view text, bool (*isLeadByte)(unsigned char byte)) {
-    std::string literal;
+Text literalLogText(std::string_view text, LeadByteTest isLeadByte) {
+    Text literal;
     literal.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        const unsigned char byte = static_cast<unsigned char>(c);
-        // No code page has a second byte below 0x40: a line break after a
-        // lead byte is a line break, and is escaped.
-        if (byte >= 0x80 && i + 1 < text.size() &&
-            static_cast<unsigned char>(text[i + 1]) >= 0x40 && isLeadByte(byte)) {
+        // A line break after a lead byte is a line break, and is escaped.
+        if (characterEnd(text, i, isLeadByte) == i + 2) {
             literal += c;
             literal += text[++i];
         } else if (c == '[' || c == ']' || c == '{' || c == '}') {

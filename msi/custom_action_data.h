@@ -14,6 +14,8 @@
 //  - Empty data holds no field at all; "" is one empty field.
 #pragma once
 
+#include "text.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,12 +25,12 @@ namespace vmsi::msi {
 
 // The fields of the data, or nothing when a quoted field has no closing
 // quote or is followed by something other than a semicolon.
-std::optional<std::vector<std::string>> splitCustomActionData(std::string_view data);
+std::optional<std::vector<Text>> splitCustomActionData(std::string_view data);
 
 // The data that splits into exactly these fields: a field is quoted only
 // when it holds a semicolon, begins with a double quote, or is the one and
 // only field and empty.
-std::string joinCustomActionData(const std::vector<std::string>& fields);
+Text joinCustomActionData(const std::vector<Text>& fields);
 
 // A decimal integer as an installer engineer writes one, in a property or on
 // the runner's command line: spaces and tabs around it are allowed, then an
@@ -43,6 +45,6 @@ std::optional<int> parseDecimalInteger(std::string_view text);
 // >, so neither is mistaken for part of one). The second byte of a
 // double-byte character (0x5B of the long vowel mark in code page 932) is
 // part of its character, never a bracket.
-std::string literalLogText(std::string_view text, bool (*isLeadByte)(unsigned char byte));
+Text literalLogText(std::string_view text, LeadByteTest isLeadByte);
 
 } // namespace vmsi::msi

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "diagnostics.h"
+#include "grown_text.h"
 #include "text.h"
 
 #include <windows.h>
@@ -11,31 +12,30 @@
 #include <msi.h>
 #include <msiquery.h>
 
-#include <algorithm>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace vmsi::msi {
+
+// Far beyond any value a package sets; CustomActionData carries a few paths.
+constexpr std::size_t propertyTextLimit = std::size_t(1) << 24;
 
 // The property's value in UTF-16, the empty text when it is not set, read
 // through the function given: msi.dll's import, or what a program that loads
 // msi.dll itself found there.
 template <typename GetPropertyW>
 std::wstring wideProperty(GetPropertyW getProperty, MSIHANDLE session, const std::wstring& name) {
-    std::vector<wchar_t> value(MAX_PATH);
-    for (;;) {
-        DWORD length = static_cast<DWORD>(value.size());
-        const UINT status = getProperty(session, name.c_str(), value.data(), &length);
-        if (status == ERROR_SUCCESS) {
-            return std::wstring(value.data(), std::min<std::size_t>(length, value.size()));
-        }
-        if (status != ERROR_MORE_DATA) {
-            return std::wstring();
-        }
-        // Grows every time, whatever length comes back, so the loop ends.
-        value.resize(std::max<std::size_t>(length + 1, value.size() * 2));
-    }
+    // The installer names the length needed, without the terminating zero.
+    // A property, CustomActionData above all, may be longer than any path.
+    return grownText<wchar_t>(
+        [&](wchar_t* into, std::size_t size) {
+            DWORD length = static_cast<DWORD>(size);
+            const UINT status = getProperty(session, name.c_str(), into, &length);
+            return status == ERROR_SUCCESS     ? BufferAnswer::written(length)
+                   : status == ERROR_MORE_DATA ? BufferAnswer::tooSmall(length)
+                                               : BufferAnswer::failed();
+        },
+        propertyTextLimit);
 }
 
 class Session {

@@ -265,11 +265,21 @@ Expectation expectationOf(const Call& call, const ActionBench& bench) {
                 << line;
         });
     } else if (action == "VMSI_Register") {
+        // The tool gets the options as given (a null text is an empty one)
+        // and the component's path whole.
         const Text component = join(call.text("folder"), call.text("fileName"));
         expected.result = exists(component) ? 1 : 0;
         for (const char* marker : {".registered", ".unregistered"}) {
             expected.mayChange.push_back(component + marker);
             expected.mayChange.push_back(component + marker + ".partial");
+        }
+        const Text line = "regsvr32 " + call.text("options") + " \"" + component + "\"";
+        if (isFile(component)) {
+            expected.check = [component, line](const char*) {
+                const auto marker = readFile(component + ".registered");
+                ASSERT_TRUE(marker.has_value()) << "the component was not registered";
+                EXPECT_EQ(recordField(*marker, "commandLine"), line);
+            };
         }
     } else if (action == "VMSI_CheckIfAppInstalled") {
         const auto path = appPathsEntry(call.text("programName"));

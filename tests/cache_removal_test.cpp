@@ -19,14 +19,8 @@
 #include <gtest/gtest.h>
 
 using namespace vmsi;
-using test::info;
-using test::Report;
-using test::takeReports;
-using test::warning;
 
 namespace {
-
-const HWND owner = reinterpret_cast<HWND>(0x1357);
 
 class CacheRemovalTest : public ::testing::Test {
 protected:

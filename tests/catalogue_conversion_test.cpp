@@ -11,8 +11,6 @@ using namespace vmsi;
 
 namespace {
 
-using test::owner;
-
 // One field of the recorder's record ("commandLine", "arg1", ...).
 std::string recorded(const std::optional<std::string>& record, const std::string& field) {
     if (!record) {

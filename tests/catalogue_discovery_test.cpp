@@ -17,8 +17,6 @@ using namespace vmsi;
 
 namespace {
 
-using test::owner;
-
 struct Registration {
     const char* label;
     const char* keyPath;
@@ -178,9 +176,16 @@ TEST_F(CatalogueDiscoveryTest, EachProbeReportsWhatItsValueNamesAndMovesOn) {
     const std::string withFolder = scratch_ / "Old";
     test::makeFolders(withFolder + "\\system\\pcdb.mdb");
 
+    // A value of 260 characters does not fit the 260 bytes read with its
+    // terminating zero: it is not read, although the backslashes that pad it
+    // collapse into the path of a real database.
+    const std::string shadowed = scratch_ / "Shadowed";
+    plantDatabase(shadowed + "\\system\\pcdb.mdb");
+    const std::string tooLong = shadowed + std::string(260 - shadowed.size(), '\\');
+
     registerInstall(0, "");
     registerKey(1).setString("Other", "x");
-    registerInstall(2, std::string(260, 'x'));
+    registerInstall(2, tooLong);
     registerInstall(3, noDatabase);
     registerInstall(4, withFolder + "\\");
 

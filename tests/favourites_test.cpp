@@ -12,14 +12,8 @@
 #include <tuple>
 
 using namespace vmsi;
-using test::info;
-using test::Report;
-using test::takeReports;
-using test::warning;
 
 namespace {
-
-const HWND owner = reinterpret_cast<HWND>(0xdef0);
 
 std::vector<Report> written(const std::string& location, const std::string& contents) {
     return {

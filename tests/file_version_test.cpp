@@ -14,8 +14,6 @@ using namespace vmsi;
 
 namespace {
 
-using test::owner;
-
 struct Required {
     int first, second, third, fourth;
     int expected;
@@ -194,22 +192,4 @@ TEST_F(FileVersionTest, AFoundPathLongerThanTheBufferIsSearchedAgainWithTheRoomA
     PlayedSearch::growthPerCall = 1000;
     EXPECT_EQ(findFile("app.dll", PlayedSearch::search), std::nullopt);
     EXPECT_EQ(takeReports().back(), warning("File Could not be Found"));
-}
-
-TEST_F(FileVersionTest, TheExportTakesNullAndOverlongTexts) {
-    test::ShippedLibrary library;
-    using CheckVersionOfFile = int(__stdcall*)(HWND, const char*, const char*, int, int, int, int);
-    auto checkExport = library.exportOf<CheckVersionOfFile>("VMSI_CheckVersionOfFile");
-    ASSERT_NE(checkExport, nullptr);
-
-    EXPECT_EQ(checkExport(nullptr, nullptr, nullptr, 0, 0, 0, 0), 0);
-    // A null folder is the empty one: the bare name is searched for.
-    EXPECT_EQ(checkExport(nullptr, nullptr, "VmsiVersion5123.dll", 5, 1, 2, 3), 1);
-    EXPECT_EQ(checkExport(nullptr, nullptr, "VmsiVersion5123.dll", 5, 1, 2, 4), 0);
-    for (std::size_t length : test::boundaryLengths) {
-        const std::string text(length, 't');
-        EXPECT_EQ(checkExport(nullptr, text.c_str(), "VmsiVersion5123.dll", 0, 0, 0, 0), 0)
-            << length;
-        EXPECT_EQ(checkExport(nullptr, nullptr, text.c_str(), 0, 0, 0, 0), 0) << length;
-    }
 }

@@ -5,7 +5,6 @@
 #include "launch.h"
 #include "recorded_reports.h"
 #include "scratch.h"
-#include "shipped_library.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +16,6 @@
 using namespace vmsi;
 
 namespace {
-
-using test::owner;
 
 class LaunchTest : public ::testing::Test {
 protected:
@@ -214,23 +211,4 @@ TEST_F(LaunchTest, ShellIsCalledInASingleThreadedApartmentAndTheThreadKeepsItsOw
         EXPECT_EQ(afterItsOwnEnd, APTTYPE_CURRENT) << entered.value_or(~0u);
     }
     takeReports();
-}
-
-TEST_F(LaunchTest, ExportsTakeNullTextsAsEmptyTexts) {
-    HMODULE module = LoadLibraryA(test::shippedFile("VardoMSICustomActions.dll").c_str());
-    ASSERT_NE(module, nullptr);
-    using LaunchFunction = int(__stdcall*)(HWND, const char*, const char*, const char*);
-    auto launch = exportOf<LaunchFunction>(module, "VMSI_Launch");
-    auto launchWait = exportOf<LaunchFunction>(module, "VMSI_LaunchWait");
-    ASSERT_NE(launch, nullptr);
-    ASSERT_NE(launchWait, nullptr);
-
-    EXPECT_EQ(launch(nullptr, nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(launchWait(nullptr, nullptr, nullptr, nullptr), 0);
-    // With a real program, a null parameter text is an empty one.
-    EXPECT_EQ(launchWait(nullptr, (scratch_ / "App").c_str(), "recorder.exe", nullptr), 1);
-    const auto record = recordIn("App");
-    ASSERT_TRUE(record.has_value());
-    EXPECT_EQ(test::recordField(*record, "commandLine"), recorderIn("App") + " ");
-    FreeLibrary(module);
 }

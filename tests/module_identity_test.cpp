@@ -1,6 +1,7 @@
 // The library's identity: its own path and file version, as the real DLLs
 // report them through GetDLLNameAndVersion; and the stack guard that its
 // start-up seeds.
+#include "grown_text.h"
 #include "handles.h"
 #include "module_identity.h"
 #include "scratch.h"
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 using namespace vmsi;
 
@@ -101,6 +103,37 @@ TEST(ModuleIdentity, KeepsAPathLongerThanMaxPathWhole) {
         DeleteFileW(wide("\\\\?\\" + inner).c_str());
         RemoveDirectoryW(wide("\\\\?\\" + inner).c_str());
     }
+}
+
+// The growth under every name lookup above (and the path, expansion and
+// property reads): a call that names a size, or none, or one too small, is
+// asked again with at least twice the room, and never past the limit.
+TEST(GrownText, EndsWhateverSizeTheCallNames) {
+    for (const std::size_t named : {std::size_t(0), std::size_t(5), std::size_t(100000)}) {
+        std::vector<std::size_t> sizes;
+        const std::string text = grownText<char>([&](char*, std::size_t size) {
+            sizes.push_back(size);
+            return BufferAnswer::tooSmall(named);
+        });
+        EXPECT_EQ(text, "") << named;
+        ASSERT_LE(sizes.size(), 8u) << named;
+        for (std::size_t i = 1; i < sizes.size(); ++i) {
+            EXPECT_TRUE(sizes[i] >= std::min(2 * sizes[i - 1], pathTextLimit)) << sizes[i];
+        }
+        EXPECT_EQ(sizes.back(), pathTextLimit) << named;
+    }
+    // The size named is given at once, and a count beyond the buffer is cut.
+    std::vector<std::size_t> sizes;
+    const std::string text = grownText<char>([&](char* into, std::size_t size) {
+        sizes.push_back(size);
+        if (size < 3000) {
+            return BufferAnswer::tooSmall(3000);
+        }
+        std::memset(into, 'n', size);
+        return BufferAnswer::written(size + 10);
+    });
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{260, 3001}));
+    EXPECT_EQ(text, std::string(3001, 'n'));
 }
 
 TEST(ModuleIdentity, StaysTheSameWhateverActionsRunInBetween) {

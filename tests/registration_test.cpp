@@ -16,7 +16,6 @@ using test::PlantedFile;
 
 namespace {
 
-using test::owner;
 const char* const appPathsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths";
 
 // The registration tool the action starts from the system folder, as the
@@ -296,27 +295,6 @@ TEST_F(RegisterTest, UnderWow64AComponentInTheSystemFolderIsTestedAndRegisteredT
     EXPECT_FALSE(nativeTool.ran());
 }
 
-TEST_F(RegisterTest, TheExportTakesNullAndOverlongTextsWithoutHarm) {
-    test::ShippedLibrary library;
-    using Register = int(__stdcall*)(HWND, const char*, const char*, const char*);
-    auto registerExport = library.exportOf<Register>("VMSI_Register");
-    ASSERT_NE(registerExport, nullptr);
-
-    EXPECT_EQ(registerExport(nullptr, nullptr, nullptr, nullptr), 0);
-    for (std::size_t length : test::boundaryLengths) {
-        const std::string text(length, 'c');
-        EXPECT_EQ(registerExport(nullptr, "/s", folder().c_str(), text.c_str()), 0) << length;
-        EXPECT_EQ(registerExport(nullptr, "/s", text.c_str(), "comp.dll"), 0) << length;
-    }
-    EXPECT_EQ(test::runningProcessesNamed("regsvr32.exe"), 0);
-
-    // A null options text is the empty one.
-    EXPECT_EQ(registerExport(nullptr, nullptr, folder().c_str(), "VmsiSelfRegistering.dll"), 1);
-    const auto marker = waitForMarker(".registered");
-    ASSERT_TRUE(marker.has_value());
-    EXPECT_EQ(test::recordField(*marker, "commandLine"), "regsvr32  \"" + component() + "\"");
-}
-
 namespace {
 
 // An entry under HKLM's App Paths key, made for the test and removed after.
@@ -494,23 +472,5 @@ TEST_F(AppPathsTest, DefaultValuesAreReadUpToTheirFirstZeroWithinTheBuffer) {
         entry.setDefault(std::string(length, 'x'));
         EXPECT_EQ(checkIfAppInstalled(owner, "vmsi-tests-app.exe"), 0) << length;
         EXPECT_EQ(takeReports(), searchOnly("vmsi-tests-app.exe")) << length;
-    }
-}
-
-TEST_F(AppPathsTest, TheExportTakesNullAndOverlongNames) {
-    test::ShippedLibrary library;
-    using CheckIfAppInstalled = int(__stdcall*)(HWND, const char*);
-    auto checkExport = library.exportOf<CheckIfAppInstalled>("VMSI_CheckIfAppInstalled");
-    ASSERT_NE(checkExport, nullptr);
-
-    // A null name is the empty one: the App Paths key's own default value.
-    test::RegistryValueOverride ownDefault(HKEY_LOCAL_MACHINE, appPathsKey, "");
-    ownDefault.set(program());
-    EXPECT_EQ(checkExport(nullptr, nullptr), 1);
-    ownDefault.remove();
-    EXPECT_EQ(checkExport(nullptr, nullptr), 0);
-
-    for (std::size_t length : test::boundaryLengths) {
-        EXPECT_EQ(checkExport(nullptr, std::string(length, 'n').c_str()), 0) << length;
     }
 }

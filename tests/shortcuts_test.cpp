@@ -3,7 +3,6 @@
 #include "shortcuts.h"
 #include "recorded_reports.h"
 #include "scratch.h"
-#include "shipped_library.h"
 #include "tree_snapshot.h"
 #include "unix_links.h"
 #include "windows_stand_ins.h"
@@ -16,7 +15,6 @@ using namespace vmsi;
 
 namespace {
 
-using test::owner;
 const char* const shellFoldersKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
@@ -247,36 +245,6 @@ TEST_F(ShortcutTest, AFailedDeletionReportsTheSystemsErrorCode) {
                             warning("Error Deleting Shortcut: GetLastError = 5", owner)));
     EXPECT_EQ(GetFileAttributesA(userDesktop().c_str()), FILE_ATTRIBUTE_DIRECTORY | hiddenSystem);
     SetFileAttributesA(userDesktop().c_str(), FILE_ATTRIBUTE_NORMAL);
-}
-
-TEST_F(ShortcutTest, TheExportsTakeNullAndOverlongTextsWithoutWritingAnywhere) {
-    test::ShippedLibrary library;
-    using Create = int(__stdcall*)(HWND, int, const char*, const char*);
-    using Remove = int(__stdcall*)(HWND, int, const char*);
-    auto createExport = library.exportOf<Create>("VMSI_CreateDesktopShortcut");
-    auto removeExport = library.exportOf<Remove>("VMSI_RemoveDesktopShortcut");
-    ASSERT_NE(createExport, nullptr);
-    ASSERT_NE(removeExport, nullptr);
-    const std::set<std::string> before = allFiles();
-
-    // Null texts are empty: the Programs folder itself is no file to copy,
-    // and the desktop folder itself is not deleted.
-    EXPECT_EQ(createExport(nullptr, 0, nullptr, nullptr), 0);
-    EXPECT_EQ(removeExport(nullptr, 0, nullptr), 0);
-    for (std::size_t length : test::boundaryLengths) {
-        const std::string text(length, 's');
-        for (int mode : {0, 1}) {
-            EXPECT_EQ(createExport(nullptr, mode, text.c_str(), "Quillmark.lnk"), 0) << length;
-            EXPECT_EQ(createExport(nullptr, mode, "Quillmark", text.c_str()), 0) << length;
-            EXPECT_EQ(removeExport(nullptr, mode, text.c_str()), 0) << length;
-        }
-    }
-    EXPECT_EQ(allFiles(), before);
-
-    // With real texts, the exports do their work.
-    EXPECT_EQ(createExport(nullptr, 0, "Quillmark", "Quillmark.lnk"), 1);
-    EXPECT_EQ(removeExport(nullptr, 0, "Quillmark.lnk"), 1);
-    EXPECT_EQ(allFiles(), before);
 }
 
 TEST_F(ShortcutTest, ADesktopEntryThatLinksElsewhereNeverChangesWhatItLinksTo) {

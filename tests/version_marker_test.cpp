@@ -16,7 +16,6 @@ using namespace vmsi;
 
 namespace {
 
-using test::owner;
 const std::string markers = "Software\\Vardo\\QLMKInternalVersion\\";
 
 struct Answer {

@@ -96,19 +96,22 @@ ActionBench::ActionBench() : scratch_("bench") {
         if (std::strstr(value, "Desktop") != nullptr && present) {
             realDesktops_.push_back(*present);
         }
-        shellFolders_.push_back(
-            std::make_unique<RegistryValueOverride>(root, shellFoldersKey, value));
+        overrides_.push_back(std::make_unique<RegistryValueOverride>(root, shellFoldersKey, value));
     }
-    shellFolders_[0]->set(userDesktop());
-    shellFolders_[1]->set(userPrograms());
-    shellFolders_[2]->set(commonDesktop());
-    shellFolders_[3]->set(commonPrograms());
+    overrides_[0]->set(userDesktop());
+    overrides_[1]->set(userPrograms());
+    overrides_[2]->set(commonDesktop());
+    overrides_[3]->set(commonPrograms());
 
     for (const Text& name : folderSpellings("vmsi-bench.exe")) {
         machineKeys_.push_back(
             std::make_unique<MachineRegistryKey>(Text(appPathsKey) + "\\" + name));
         machineKeys_.back()->setString("", scratch_ / "App\\app.exe");
     }
+    // The App Paths key's own default value, which an empty or null name reads.
+    overrides_.push_back(
+        std::make_unique<RegistryValueOverride>(HKEY_LOCAL_MACHINE, appPathsKey, ""));
+    overrides_.back()->set(scratch_ / "App\\app.exe");
     machineKeys_.push_back(std::make_unique<MachineRegistryKey>("Software\\Vardo\\Quillmark\\4.0"));
     machineKeys_.back()->setString("InstallLocation", scratch_ / "Old");
     const Text markers = "Software\\Vardo\\QLMKInternalVersion\\Version";

@@ -74,7 +74,7 @@ private:
 
     ScratchFolder scratch_;
     std::optional<CurrentFolder> current_;
-    std::vector<std::unique_ptr<RegistryValueOverride>> shellFolders_;
+    std::vector<std::unique_ptr<RegistryValueOverride>> overrides_; // shell folders, App Paths
     std::vector<std::unique_ptr<MachineRegistryKey>> machineKeys_;
     std::vector<Text> realDesktops_;
     TreeSnapshot pristineTree_;

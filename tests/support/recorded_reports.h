@@ -31,6 +31,7 @@ inline const HWND owner = reinterpret_cast<HWND>(0x1234);
 } // namespace vmsi::test
 
 using vmsi::test::info;
+using vmsi::test::owner;
 using vmsi::test::Report;
 using vmsi::test::takeReports;
 using vmsi::test::warning;

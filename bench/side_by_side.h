@@ -3,8 +3,7 @@
 // a drift of the machine's speed weighs on both alike. Each round gives one
 // ratio; a comparison reports the median ratio and its interquartile range.
 //
-// Times are read from QueryPerformanceCounter under Wine and from
-// std::chrono::steady_clock natively.
+// Times are read from QueryPerformanceCounter.
 //
 // Every comparison prints one line for scripts/bench.sh:
 //   RESULT <id> <median ratio> <lower quartile> <upper quartile>
@@ -18,16 +17,11 @@
 #include <cstring>
 #include <vector>
 
-#ifdef _WIN32
 #include <windows.h>
-#else
-#include <chrono>
-#endif
 
 namespace vmsi::bench {
 
 inline double secondsNow() {
-#ifdef _WIN32
     static const double ticksPerSecond = [] {
         LARGE_INTEGER frequency;
         QueryPerformanceFrequency(&frequency);
@@ -36,10 +30,6 @@ inline double secondsNow() {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     return static_cast<double>(now.QuadPart) / ticksPerSecond;
-#else
-    using Clock = std::chrono::steady_clock;
-    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
-#endif
 }
 
 // The value at the given fraction (0 to 1) of the samples, interpolated

@@ -3,7 +3,7 @@
 #   RESULT <build>-<id> <median ratio> <lower quartile> <upper quartile>
 #          <library µs per operation> <floor µs per operation> <rounds> <per round>
 #   SIZE <library bytes> <empty bytes> <library imports,...> <empty imports,...>
-# The build is native, win64 or win32. With -v unmeasured32=<reason>, the
+# The build is win64 or win32. With -v unmeasured32=<reason>, the
 # 32-bit rows were left out on purpose and say so instead of "no".
 
 function duration(microseconds) {
@@ -20,16 +20,14 @@ function unmeasured(build) {
 }
 
 # One row: the comparison's figures, or its absence. Met when the median
-# ratio is at most `goal` (below it with `flatBase`), and, where `flatBase`
-# names another comparison, no more than twice that one's ratio.
-function row(number, build, library, floor, id, goal, goalText, flatBase,   met) {
+# ratio is at most `goal`.
+function row(number, build, library, floor, id, goal, goalText,   met) {
     if (!(id in median)) {
         printf "| %s | %s | %s | %s | | | not measured | | %s | %s |\n", number, buildText[build], library,
             floor, goalText, unmeasured(build)
         return
     }
-    met = flatBase == "" ? median[id] <= goal \
-        : median[id] < goal && (flatBase in median) && median[id] <= 2 * median[flatBase]
+    met = median[id] <= goal
     printf "| %s | %s | %s | %s | %s | %s | %.2fx | %.2f–%.2f | %s | %s |\n", number, buildText[build], library,
         floor, duration(libraryTime[id]), duration(floorTime[id]), median[id], lower[id], upper[id], goalText,
         met ? "yes" : "no"
@@ -37,7 +35,7 @@ function row(number, build, library, floor, id, goal, goalText, flatBase,   met)
 
 function actionRow(number, library, floor, id, goal,   b) {
     for (b = 1; b <= 2; b++)
-        row(number, wineBuilds[b], library, floor, wineBuilds[b] "-" id, goal, sprintf("at most %.1fx", goal), "")
+        row(number, wineBuilds[b], library, floor, wineBuilds[b] "-" id, goal, sprintf("at most %.1fx", goal))
 }
 
 $1 == "RESULT" {
@@ -52,11 +50,9 @@ $1 == "SIZE" {
 }
 
 END {
-    buildText["native"] = "native x86-64 (g++)"
     buildText["win64"] = "win64, 64-bit Wine"
     buildText["win32"] = "win32, 32-bit Wine"
     split("win64 win32", wineBuilds, " ")
-    split("native win32", normaliserBuilds, " ")
 
     print "| # | Build | Library | Floor | Library time | Floor time | Ratio (median) | Spread | Goal | Met |"
     print "|---|---|---|---|---|---|---|---|---|---|"
@@ -68,27 +64,6 @@ END {
         "5 key opens, the Program Files value, 3 attribute tests", "catalogue-discovery", 1.5)
     actionRow("4", "`VMSI_CheckVersionOfFile`, folder and file name",
         "`SearchPathA` + `GetFileVersionInfoSizeA`/`GetFileVersionInfoA` + `VerQueryValueA`", "version-check", 1.5)
-
-    split("plain one-run short-runs", patterns, " ")
-    patternText["plain"] = "plain path"
-    patternText["one-run"] = "one run of backslashes"
-    patternText["short-runs"] = "short runs (`a\\\\\\`)"
-    split("1KiB 64KiB 1MiB", lengths, " ")
-    lengthText["1KiB"] = "1 KiB"; lengthText["64KiB"] = "64 KiB"; lengthText["1MiB"] = "1 MiB"
-    letter = 0
-    for (p = 1; p <= 3; p++) {
-        for (l = 1; l <= 3; l++) {
-            number = "5" substr("abcdefghi", ++letter, 1)
-            what = "path normaliser, " patternText[patterns[p]] ", " lengthText[lengths[l]]
-            for (b = 1; b <= 2; b++) {
-                # Flat: no more than twice the ratio at 1 KiB. A routine that
-                # rescans the text would grow 64 and 1024 times.
-                prefix = normaliserBuilds[b] "-normaliser-" patterns[p] "-"
-                row(number, normaliserBuilds[b], what, "`memcpy` of the same length", prefix lengths[l], 20,
-                    "below 20x, flat", prefix "1KiB")
-            }
-        }
-    }
 
     if (librarySize == "") {
         print "| 6 | win32 | stripped DLL | the empty DLL | | | not measured | | under 100 KiB | no |"

@@ -1,19 +1,12 @@
 # The compiler options of the library's own code (the core, the start-up and
-# the sinks), shared by the cross builds and by the native build of the path
-# normaliser's benchmark.
+# the sinks), shared by both cross builds.
 #
 # Built for size, and without C++ exceptions: nothing in the library throws
 # or catches, and without them a DLL needs none of the C++ runtime's
 # exception machinery (see frame/runtime_support.cpp). Each function and
 # datum gets a section of its own, so that the linker can drop what no export
 # reaches.
-#
-# SSE2 in both builds: every x86 processor that runs Windows 8 or later has
-# it (the system requires it), and the path normaliser reads the text with
-# it. The 64-bit instruction set includes it; the 32-bit compiler assumes only
-# a Pentium Pro unless told. Nothing else beyond that may be assumed without a
-# check at run time.
-set(VMSI_LIBRARY_COMPILE_OPTIONS -Os -fno-exceptions -ffunction-sections -fdata-sections -msse2)
+set(VMSI_LIBRARY_COMPILE_OPTIONS -Os -fno-exceptions -ffunction-sections -fdata-sections)
 
 # The one C++ standard of every build: the library, its tests and tools,
 # GoogleTest, and the native fuzz build (scripts/fuzz.sh reads it here).

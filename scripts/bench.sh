@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Benchmarks: the library's load, its heaviest actions, the path normaliser
-# and the size of the shipped DLL, each measured in one run side by side with
+# Benchmarks: the library's load, its heaviest actions and the size of the
+# shipped DLL, each measured in one run side by side with
 # the floor it cannot go below. Rewrites the table of docs/benchmarks.md.
 # Not part of scripts/test.sh.
 #   scripts/bench.sh [--no-setup] [--rounds N]
@@ -21,16 +21,11 @@ done
 [ "$setup" = 0 ] || scripts/setup.sh
 
 # What the benchmarks need, and nothing else: the shipped library, the empty
-# DLL and the bench program on both platforms, the 32-bit build of the path
-# normaliser's benchmark, and its native build.
+# DLL and the bench program on both platforms.
 for platform in win32 win64; do
     scripts/configure.sh "$platform"
-    targets=(VardoMSICustomActions VmsiBenchEmpty vmsi-bench)
-    [ "$platform" = win32 ] && targets+=(vmsi-normaliser-bench)
-    cmake --build "build/$platform" -j 2 --target "${targets[@]}"
+    cmake --build "build/$platform" -j 2 --target VardoMSICustomActions VmsiBenchEmpty vmsi-bench
 done
-cmake -S bench/native -B build/native -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/native -j 2
 
 # Stripped copies, as they are shipped, side by side with the bench programs.
 work=build/bench
@@ -40,7 +35,7 @@ for dll in VardoMSICustomActions VmsiBenchEmpty; do
     i686-w64-mingw32-strip -o "$work/win32/$dll.dll" "build/win32/bin/$dll.dll"
     x86_64-w64-mingw32-strip -o "$work/win64/$dll.dll" "build/win64/bin/$dll.dll"
 done
-cp build/win32/bin/vmsi-bench.exe build/win32/bin/vmsi-normaliser-bench.exe "$work/win32/"
+cp build/win32/bin/vmsi-bench.exe "$work/win32/"
 cp build/win64/bin/vmsi-bench.exe "$work/win64/"
 
 . scripts/wine-env.sh
@@ -62,19 +57,16 @@ tagged() {
 }
 
 results=$work/results.txt
+: >"$results"
 load_before=$(cut -d' ' -f1 /proc/loadavg)
-echo "bench: path normaliser (native)"
-tagged native build/native/normaliser-bench --rounds "$rounds" >"$results"
 
 start_wine_server
 trap stop_wine_server EXIT
 echo "bench: library under 64-bit Wine"
 tagged win64 scripts/wine-run.sh "$work/win64/vmsi-bench.exe" --rounds "$rounds" >>"$results"
 if [ -z "$unmeasured32" ]; then
-    echo "bench: library and path normaliser under 32-bit Wine"
+    echo "bench: library under 32-bit Wine"
     tagged win32 scripts/wine-run.sh "$work/win32/vmsi-bench.exe" --rounds "$rounds" >>"$results"
-    tagged win32 scripts/wine-run.sh "$work/win32/vmsi-normaliser-bench.exe" --rounds "$rounds" \
-        >>"$results"
 else
     echo "bench: 32-bit rows not measured: $unmeasured32"
 fi

@@ -75,8 +75,8 @@ TEST(PathNormaliser, AgreesWithRepeatedPairHalvingOnRandomPaths) {
 }
 
 TEST(PathNormaliser, AgreesWithRepeatedPairHalvingOnLongPaths) {
-    // Long texts put runs, their ends and double-byte characters at every
-    // place of the block-wise scan, across the boundaries of its blocks.
+    // Long texts: runs, their ends and double-byte characters at every
+    // distance from one another.
     std::mt19937 random(20261208);
     const char* const pieces[] = {
         "a", "\\", "\\\\", "\\\\\\\\\\\\\\\\\\", "\x95\x5C", "\x95", "\xE0", "Program Files", "C:"};
@@ -94,10 +94,9 @@ TEST(PathNormaliser, AgreesWithRepeatedPairHalvingOnLongPaths) {
     }
 }
 
-TEST(PathNormaliser, AgreesWithRepeatedPairHalvingOnEveryPatternOfA16ByteBlock) {
-    // The scan takes 16 bytes at a time and gathers the kept ones in two
-    // lanes of 8: every pattern of backslashes in a block, with and without a
-    // run going on into it from the block before.
+TEST(PathNormaliser, AgreesWithRepeatedPairHalvingOnEveryPatternOf16Bytes) {
+    // Every pattern of backslashes and letters 16 bytes long, after a letter
+    // and after a backslash whose run it may go on.
     for (const char before : {'a', '\\'}) {
         for (unsigned pattern = 0; pattern < 0x10000; ++pattern) {
             std::string path(15, 'a');

@@ -13,6 +13,6 @@
 
 namespace vmsi {
 
-std::string normalisePath(std::string path, LeadByteTest isLeadByte);
+Text normalisePath(Text path, LeadByteTest isLeadByte);
 
 } // namespace vmsi
